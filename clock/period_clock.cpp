@@ -1,0 +1,1 @@
+#include "clock/period_clock.h"

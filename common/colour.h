@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace velk {
+
+// A 24-bit red-green-blue colour.
+struct Colour {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+
+  friend constexpr bool operator==(Colour, Colour) = default;
+};
+
+inline constexpr Colour kRed{255, 0, 0};
+inline constexpr Colour kBrightGreen{0, 255, 0};
+inline constexpr Colour kClockGreen{0, 128, 64};
+
+}  // namespace velk

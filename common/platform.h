@@ -1,0 +1,52 @@
+#pragma once
+
+// The only place that talks to the operating system directly. Everything
+// here has one implementation per platform (platform_posix.cpp,
+// platform_windows.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velk::platform {
+
+// The separator between a directory and a file name: "\" on Windows, "/"
+// elsewhere.
+char PathSeparator();
+
+// The broken-down local time of a moment.
+std::tm LocalTime(std::time_t moment);
+
+// A regular file opened for reading without ever blocking: FIFOs, devices
+// and directories are refused at open. On Windows the file is shared for
+// reading, writing and deletion, so the program writing it is never held up.
+class ReadOnlyFile {
+ public:
+  virtual ~ReadOnlyFile() = default;
+
+  // Opens the file; nullptr when it is missing, unreadable or not a regular
+  // file.
+  static std::unique_ptr<ReadOnlyFile> Open(const std::string& path);
+
+  // The file's length now, or nullopt when it cannot be read.
+  virtual std::optional<std::uint64_t> Size() = 0;
+
+  // Reads up to `count` bytes at `offset`; the number read (fewer at the end
+  // of the file), or nullopt on a read error.
+  virtual std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
+                                            std::size_t count) = 0;
+};
+
+// Appends `bytes` to the file at `path`, creating it when absent, with one
+// unbuffered write on a file opened for appending, so that readers never see
+// half of it and other appenders never interleave inside it. When only part
+// could be written (a full disk) the file is cut back to the length it had
+// before, so it always ends where a whole append ended. Returns whether every
+// byte was written and the file closed without error.
+bool AppendWhole(const std::string& path, std::string_view bytes);
+
+}  // namespace velk::platform

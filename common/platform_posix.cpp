@@ -1,0 +1,108 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/platform.h"
+
+namespace velk::platform {
+
+char PathSeparator() { return '/'; }
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  return local;
+}
+
+namespace {
+
+class PosixReadOnlyFile final : public ReadOnlyFile {
+ public:
+  explicit PosixReadOnlyFile(int fd) : fd_(fd) {}
+  ~PosixReadOnlyFile() override { ::close(fd_); }
+  PosixReadOnlyFile(const PosixReadOnlyFile&) = delete;
+  PosixReadOnlyFile& operator=(const PosixReadOnlyFile&) = delete;
+
+  std::optional<std::uint64_t> Size() override {
+    struct stat status{};
+    if (::fstat(fd_, &status) != 0 || status.st_size < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+  }
+
+  std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
+                                    std::size_t count) override {
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t got =
+          ::pread(fd_, buffer + done, count - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return std::nullopt;
+      if (got == 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return done;
+  }
+
+ private:
+  int fd_;
+};
+
+int OpenRetryingInterrupts(const char* path, int flags, mode_t mode = 0) {
+  int fd = -1;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Writes all of `bytes` at the end of `fd`, retrying only when a signal
+// interrupted the call before anything was written.
+bool WriteOnce(int fd, std::string_view bytes) {
+  ssize_t wrote = -1;
+  do {
+    wrote = ::write(fd, bytes.data(), bytes.size());
+  } while (wrote < 0 && errno == EINTR);
+  return wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
+}
+
+}  // namespace
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
+  // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
+  const int fd = OpenRetryingInterrupts(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status{};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixReadOnlyFile>(fd);
+}
+
+bool AppendWhole(const std::string& path, std::string_view bytes) {
+  const int fd = OpenRetryingInterrupts(
+      path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  struct stat status{};
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  const off_t lengthBefore = regular ? status.st_size : 0;
+
+  const bool written = WriteOnce(fd, bytes);
+  if (!written && regular) {
+    // A short write left part of the record behind: cut it off again.
+    while (::ftruncate(fd, lengthBefore) != 0 && errno == EINTR) {
+    }
+  }
+  const bool closed = ::close(fd) == 0;
+  if (written && !closed && regular) {
+    // The data may not have reached the file; take it out so that the
+    // record can be written again without appearing twice.
+    while (::truncate(path.c_str(), lengthBefore) != 0 && errno == EINTR) {
+    }
+  }
+  return written && closed;
+}
+
+}  // namespace velk::platform

@@ -1,0 +1,1 @@
+#include "logfile/log_arming.h"

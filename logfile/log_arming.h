@@ -1,0 +1,51 @@
+#pragma once
+
+// Arming a log file: the two-click exchange between the "Set Log File"
+// button (LogLabel) and the LogFile text box that turns a typed name into a
+// full path and arms logging, once per run.
+
+#include <string>
+#include <string_view>
+
+namespace velk {
+
+inline constexpr std::string_view kSetLogFileCaption = "Set Log File";
+inline constexpr std::string_view kSetItCaption = "Set It";
+inline constexpr std::string_view kLogFileCaption = "Log File";
+
+// What the exchange does to the window.
+class LogControls {
+ public:
+  virtual ~LogControls() = default;
+
+  virtual void ShowLogFile() = 0;
+  virtual void SetLogLabelCaption(std::string_view caption) = 0;
+  virtual std::string LogFileText() const = 0;
+  // Sets the box's text; a different text raises its change event (and so
+  // LogFileChange) before this returns, exactly as typing does.
+  virtual void SetLogFileText(const std::string& text) = 0;
+  virtual void DisableLogLabel() = 0;
+  // The Unicode-aware upper-case form of a text (UTF-8 in and out).
+  virtual std::string UpperCase(const std::string& text) const = 0;
+};
+
+// The window's two fields that arming writes.
+struct LogSettings {
+  int LogFlag = 0;  // 1 once a log file is armed
+  std::string Fi2;  // the armed log file's full path
+};
+
+// Any change of LogFile's text, typed or set by the program.
+void LogFileChange(LogControls& controls);
+
+// A click on LogLabel: shows the box; with a name typed, arms the log file
+// in `workingDirectory` and shows its full path.
+void LogLabelClick(LogControls& controls, LogSettings& settings,
+                   const std::string& workingDirectory);
+
+// The full path of a log file: the working directory and the (upper-cased)
+// name joined with the platform's separator, with ".TXT" added when the
+// whole path holds no ".".
+std::string ArmedLogPath(const std::string& workingDirectory, const std::string& upperName);
+
+}  // namespace velk

@@ -1,0 +1,1 @@
+#include "watch/decode_file.h"

@@ -1,0 +1,1 @@
+#include "watch/last_line.h"

@@ -1,0 +1,51 @@
+#pragma once
+
+// Finding the last line of a decode file from its end.
+//
+// A line ends at a carriage return, a line feed, or a carriage return
+// followed by a line feed; the line end is not part of the line. If the file
+// ends without a line end, the text after the last line end is the last line;
+// if it ends with one, the last line is the last complete line. This is
+// exactly what reading the file line by line from its start and keeping the
+// last line read gives, found by reading backwards in chunks so that the cost
+// does not grow with the file and the memory does not grow with the line.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "watch/decode_line.h"
+
+namespace velk {
+
+namespace platform {
+class ReadOnlyFile;
+}
+
+// What the program needs of a last line: its first bytes (as many as the
+// fields use) and whether the sync marker "*" stands anywhere in it.
+struct LastLine {
+  std::string head;  // at most kLineBytesUsed bytes
+  bool hasMarker = false;
+
+  friend bool operator==(const LastLine&, const LastLine&) = default;
+};
+
+// The reference reader: the last line of `bytes`, read forwards line by
+// line. nullopt when `bytes` holds no line at all (it is empty).
+std::optional<LastLine> LastLineReadForwards(std::string_view bytes);
+
+// The outcome of reading a file's last line.
+struct LastLineRead {
+  bool failed = false;            // a read failed: nothing is known
+  std::optional<LastLine> line;   // empty when the file holds no line
+};
+
+// The last line of an open file, read backwards from its current end in
+// chunks of `chunkBytes`. On failure, or when the file is empty, the caller
+// keeps the line it had.
+LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes = 64 * 1024);
+
+}  // namespace velk

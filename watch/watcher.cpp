@@ -1,0 +1,1 @@
+#include "watch/watcher.h"
