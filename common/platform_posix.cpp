@@ -8,7 +8,9 @@
 
 namespace velk::platform {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 std::tm LocalTime(std::time_t moment) {
   std::tm local{};
@@ -26,7 +28,7 @@ class PosixReadOnlyFile final : public ReadOnlyFile {
   PosixReadOnlyFile& operator=(const PosixReadOnlyFile&) = delete;
 
   std::optional<std::uint64_t> Size() override {
-    struct stat status{};
+    struct stat status {};
     if (::fstat(fd_, &status) != 0 || status.st_size < 0) return std::nullopt;
     return static_cast<std::uint64_t>(status.st_size);
   }
@@ -57,14 +59,24 @@ int OpenRetryingInterrupts(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-// Writes all of `bytes` at the end of `fd`, retrying only when a signal
-// interrupted the call before anything was written.
-bool WriteOnce(int fd, std::string_view bytes) {
+// Writes `bytes` at the end of `fd` in one call, retrying only when a signal
+// interrupted the call before anything was written. The number of bytes
+// written, or -1 when none could be.
+ssize_t WriteOnce(int fd, std::string_view bytes) {
   ssize_t wrote = -1;
   do {
     wrote = ::write(fd, bytes.data(), bytes.size());
   } while (wrote < 0 && errno == EINTR);
-  return wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
+  return wrote;
+}
+
+// Where the `wrote` bytes just appended to `fd` begin, or -1 when nothing
+// was written or the file is not a regular file. An appending write leaves
+// the offset right after what it wrote.
+off_t StartOfAppend(int fd, ssize_t wrote, bool regular) {
+  if (!regular || wrote <= 0) return -1;
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  return end >= wrote ? end - wrote : -1;
 }
 
 }  // namespace
@@ -73,7 +85,7 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
   const int fd = OpenRetryingInterrupts(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  struct stat status{};
+  struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
     return nullptr;
@@ -85,21 +97,24 @@ bool AppendWhole(const std::string& path, std::string_view bytes) {
   const int fd = OpenRetryingInterrupts(
       path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return false;
-  struct stat status{};
+  struct stat status {};
   const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  const off_t lengthBefore = regular ? status.st_size : 0;
 
-  const bool written = WriteOnce(fd, bytes);
-  if (!written && regular) {
+  const ssize_t wrote = WriteOnce(fd, bytes);
+  const bool written = wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
+  // Only the bytes this call put there are ever cut off, so records that
+  // stood in the file before stay untouched whatever happens.
+  const off_t start = StartOfAppend(fd, wrote, regular);
+  if (!written && start >= 0) {
     // A short write left part of the record behind: cut it off again.
-    while (::ftruncate(fd, lengthBefore) != 0 && errno == EINTR) {
+    while (::ftruncate(fd, start) != 0 && errno == EINTR) {
     }
   }
   const bool closed = ::close(fd) == 0;
-  if (written && !closed && regular) {
+  if (written && !closed && start >= 0) {
     // The data may not have reached the file; take it out so that the
     // record can be written again without appearing twice.
-    while (::truncate(path.c_str(), lengthBefore) != 0 && errno == EINTR) {
+    while (::truncate(path.c_str(), start) != 0 && errno == EINTR) {
     }
   }
   return written && closed;

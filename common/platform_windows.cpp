@@ -1,0 +1,121 @@
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <filesystem>
+
+#include "common/platform.h"
+
+namespace velk::platform {
+
+char PathSeparator() {
+  return '\\';
+}
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  localtime_s(&local, &moment);
+  return local;
+}
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+}
+
+class WindowsReadOnlyFile final : public ReadOnlyFile {
+ public:
+  explicit WindowsReadOnlyFile(HANDLE handle) : handle_(handle) {}
+  ~WindowsReadOnlyFile() override { CloseHandle(handle_); }
+  WindowsReadOnlyFile(const WindowsReadOnlyFile&) = delete;
+  WindowsReadOnlyFile& operator=(const WindowsReadOnlyFile&) = delete;
+
+  std::optional<std::uint64_t> Size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size) || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+
+  std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
+                                    std::size_t count) override {
+    std::size_t done = 0;
+    while (done < count) {
+      OVERLAPPED at{};
+      const std::uint64_t position = offset + done;
+      at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+      at.OffsetHigh = static_cast<DWORD>(position >> 32);
+      const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+      DWORD got = 0;
+      if (!ReadFile(handle_, buffer + done, ask, &got, &at)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        return std::nullopt;
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
+  // Shared for reading, writing and deletion: the decoder keeps writing,
+  // renaming or deleting its file while we read it.
+  const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return std::make_unique<WindowsReadOnlyFile>(handle);
+}
+
+namespace {
+
+// Cuts the file at `path` back to `length` bytes.
+void CutBack(const std::wstring& path, std::uint64_t length) {
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(length);
+  if (SetFilePointerEx(handle, at, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+  CloseHandle(handle);
+}
+
+}  // namespace
+
+bool AppendWhole(const std::string& path, std::string_view bytes) {
+  const std::wstring widePath = Wide(path);
+  // Opened with append access only, so that every write lands at the end of
+  // the file in one piece, whoever else appends.
+  const HANDLE handle = CreateFileW(widePath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
+  DWORD wrote = 0;
+  const bool called =
+      bytes.size() <= MAXDWORD &&
+      WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr);
+  const bool written = called && wrote == bytes.size();
+  // Only the bytes this call put there are ever cut off again.
+  LARGE_INTEGER end{};
+  const bool sized = regular && wrote > 0 && GetFileSizeEx(handle, &end) != 0 &&
+                     static_cast<std::uint64_t>(end.QuadPart) >= wrote;
+  const std::uint64_t start = sized ? static_cast<std::uint64_t>(end.QuadPart) - wrote : 0;
+  const bool closed = CloseHandle(handle) != 0;
+  // A short write, or a close that failed after a write, leaves the record
+  // incomplete or in doubt: take it out so it can be written again whole.
+  if (sized && (!written || !closed)) CutBack(widePath, start);
+  return written && closed;
+}
+
+}  // namespace velk::platform
