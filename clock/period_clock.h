@@ -18,8 +18,17 @@ struct ClockFace {
   friend bool operator==(const ClockFace&, const ClockFace&) = default;
 };
 
+inline constexpr double kSecondsPerDay = 86400.0;
+
 // The face at `secondsSinceMidnight` local time (0 <= s < 86400, with its
-// fraction).
+// fraction). Instants outside the day are wrapped into it (86400.3 is
+// 00:00:00.3, -0.2 is 23:59:59.8); NaN and infinities count as midnight.
 ClockFace ClockFaceAt(double secondsSinceMidnight);
+
+// The whole second the colour is taken from: the instant, wrapped into the
+// day as above, rounded to the nearest whole second with exact halves going
+// to the even neighbour. 0 to 86400 inclusive; 86400 in the last half second
+// of the day.
+long RoundedSecondsSinceMidnight(double secondsSinceMidnight);
 
 }  // namespace velk
