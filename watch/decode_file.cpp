@@ -1,1 +1,66 @@
 #include "watch/decode_file.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "common/platform.h"
+
+namespace velk {
+
+namespace {
+
+// "yyyy/mm/dd" of a broken-down local time.
+std::string DateText(const std::tm& local) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> DiskDecodeFiles::Length(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t length = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  return static_cast<std::uint64_t>(length);
+}
+
+LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path) {
+  const std::unique_ptr<platform::ReadOnlyFile> file = platform::ReadOnlyFile::Open(path);
+  if (!file) return LastLineRead{true, std::nullopt};
+  return velk::ReadLastLine(*file);
+}
+
+std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_time_type modified = std::filesystem::last_write_time(path, error);
+  if (error) return std::nullopt;
+  // Whole seconds first: the file clock's epoch may lie far from the system
+  // clock's, and shifting nanoseconds between them could overflow.
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(modified);
+  const auto sinceEpoch = std::chrono::file_clock::to_sys(seconds).time_since_epoch();
+  return DateText(platform::LocalTime(static_cast<std::time_t>(sinceEpoch.count())));
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  std::string path = directory;
+  path += platform::PathSeparator();
+  path += name;
+  return path;
+}
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  // A working directory that was removed has no name; "." still names it, so
+  // the decode file is looked for there and simply not found.
+  if (error) return ".";
+  return current.string();
+}
+
+}  // namespace velk

@@ -1,0 +1,103 @@
+#include "watch/decode_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "common/platform.h"
+#include "tests/watch/test_files.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+namespace velk {
+namespace {
+
+using test_files::TempDir;
+using test_files::WriteFile;
+
+TEST(DiskDecodeFiles, ARegularFileHasLengthLastLineAndDate) {
+  const TempDir dir;
+  const std::string path = dir.File("ALL.TXT");
+  WriteFile(path, "0000 first\r\n0712 *second\n");
+  DiskDecodeFiles files;
+  EXPECT_EQ(files.Length(path), 25U);
+  const LastLineRead read = files.ReadLastLine(path);
+  EXPECT_FALSE(read.failed);
+  EXPECT_EQ(read.line, (LastLine{"0712 *second", true}));
+  EXPECT_TRUE(files.ModificationDate(path));
+}
+
+// Sets a file's modification time to `moment`; false when the file system
+// cannot hold it (32-bit file times end in 2038).
+bool SetModified(const std::string& path, std::time_t moment) {
+#ifndef _WIN32
+  // Directly, because std::filesystem cannot set dates far from its clock's
+  // epoch on every library.
+  const struct timespec times[2] = {{moment, 0}, {moment, 0}};
+  struct stat status {};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && ::stat(path.c_str(), &status) == 0 &&
+         status.st_mtime == moment;
+#else
+  const std::chrono::sys_seconds sys{std::chrono::seconds(moment)};
+  std::error_code error;
+  std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(sys), error);
+  return !error;
+#endif
+}
+
+TEST(DiskDecodeFiles, TheDateIsTheModificationTimeInLocalTime) {
+  struct Case {
+    int year, month, day;
+    const char* expected;
+    bool mayBeUnknown = false;  // past what the library's file clock holds
+  };
+  const Case cases[] = {
+      {2009, 8, 22, "2009/08/22"},      {2024, 2, 29, "2024/02/29"}, {1999, 12, 31, "1999/12/31"},
+      {1970, 1, 2, "1970/01/02"},       {2038, 1, 20, "2038/01/20"}, {2107, 1, 1, "2107/01/01"},
+      {2300, 1, 1, "2300/01/01", true}, {1960, 6, 1, "1960/06/01"},
+  };
+  const TempDir dir;
+  const std::string path = dir.File("ALL.TXT");
+  WriteFile(path, "x\r\n");
+  DiskDecodeFiles files;
+  for (const Case& c : cases) {
+    if (!SetModified(path, test_files::LocalNoonMoment(c.year, c.month, c.day))) continue;
+    const std::optional<std::string> date = files.ModificationDate(path);
+    if (c.mayBeUnknown && !date) continue;
+    EXPECT_EQ(date, c.expected) << c.expected;
+  }
+}
+
+TEST(DiskDecodeFiles, WhatIsNoRegularFileFailsEveryAccess) {
+  const TempDir dir;
+  std::filesystem::create_directory(dir.File("directory"));
+  std::vector<std::string> paths = {dir.File("missing"), dir.File("directory")};
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.File("zero"));
+  paths.push_back(dir.File("fifo"));
+  paths.push_back(dir.File("zero"));
+#endif
+  DiskDecodeFiles files;
+  for (const std::string& path : paths) {
+    EXPECT_FALSE(files.Length(path)) << path;
+    EXPECT_TRUE(files.ReadLastLine(path).failed) << path;
+    EXPECT_FALSE(files.ReadLastLine(path).line) << path;
+  }
+  EXPECT_FALSE(files.ModificationDate(dir.File("missing")));
+}
+
+TEST(JoinPath, JoinsWithThePlatformSeparator) {
+  const std::string separator(1, platform::PathSeparator());
+  EXPECT_EQ(JoinPath("work", "ALL.TXT"), "work" + separator + "ALL.TXT");
+  EXPECT_EQ(JoinPath(CurrentDirectory(), "ALL.TXT"),
+            std::filesystem::current_path().string() + separator + "ALL.TXT");
+}
+
+}  // namespace
+}  // namespace velk

@@ -1,0 +1,68 @@
+#pragma once
+
+// Real files for the tests: a directory of its own under the system's
+// temporary directory, removed with everything in it when the test is done,
+// and helpers to write files and set their dates.
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace velk::test_files {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = std::filesystem::temp_directory_path() /
+            ("velk_watch_" + std::to_string(stamp) + "_" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(std::string_view name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Noon, local time, on the given day.
+inline std::time_t LocalNoonMoment(int year, int month, int day) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = 12;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+inline std::filesystem::file_time_type LocalNoon(int year, int month, int day) {
+  const std::chrono::sys_seconds moment{std::chrono::seconds(LocalNoonMoment(year, month, day))};
+  return std::chrono::file_clock::from_sys(moment);
+}
+
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void AppendFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace velk::test_files
