@@ -1,0 +1,10 @@
+#include <QApplication>
+
+#include "app/velk_logging.h"
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  VELK_Logging window;
+  window.show();
+  return application.exec();
+}

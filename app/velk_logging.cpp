@@ -1,0 +1,277 @@
+#include "app/velk_logging.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileSystemWatcher>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTime>
+#include <QTimer>
+#include <algorithm>
+
+#include "clock/period_clock.h"
+
+// The icons are compiled into the window's static library; its resources
+// must be registered by hand.
+static void RegisterWindowResources() {
+  Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+constexpr int kClientWidth = 480;
+constexpr int kClientHeight = 248;
+constexpr int kStartMsgWidth = 329;
+constexpr int kStartMsgHeight = 25;
+// About a second of idle passes between checks that the change notifier
+// still watches the decode file (it forgets a file that is replaced).
+constexpr int kPassesBetweenRewatch = 1000;
+
+QColor ToQColor(velk::Colour colour) {
+  return QColor(colour.red, colour.green, colour.blue);
+}
+
+void SetTextColour(QWidget* box, const QColor& colour) {
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Text, colour);
+  box->setPalette(palette);
+}
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+VELK_Logging::VELK_Logging(QWidget* parent) : QWidget(parent), watcher_(*this, decodeFiles_) {
+  CreateControls();
+  Form_Load();
+}
+
+VELK_Logging::~VELK_Logging() = default;
+
+void VELK_Logging::CreateControls() {
+  RegisterWindowResources();
+  setObjectName("VELK_Logging");
+  setWindowTitle("VELK Logger  TANDO");
+  setFixedSize(kClientWidth, kClientHeight);
+  QIcon icon;
+  icon.addFile(":/icons/velk_32.xpm", QSize(32, 32));
+  icon.addFile(":/icons/velk_16.xpm", QSize(16, 16));
+  setWindowIcon(icon);
+
+  // Created in tab order: the clock, Go, the log button and box, the list.
+  TimeNow = new QLineEdit(this);
+  TimeNow->setObjectName("TimeNow");
+  TimeNow->setAccessibleName("Clock");
+  TimeNow->setGeometry(8, 8, 89, 25);
+  TimeNow->setAlignment(Qt::AlignCenter);
+  TimeNow->setFont(QFont("MS Sans Serif", 12, QFont::Bold));
+  TimeNow->hide();
+
+  Go = new QPushButton("Go", this);
+  Go->setObjectName("Go");
+  Go->setGeometry(408, 216, 65, 25);
+
+  LogLabel = new QPushButton(FromUtf8(velk::kSetLogFileCaption), this);
+  LogLabel->setObjectName("LogLabel");
+  LogLabel->setGeometry(8, 216, 73, 25);
+
+  LogFile = new QLineEdit(this);
+  LogFile->setObjectName("LogFile");
+  LogFile->setAccessibleName("Log file path");
+  LogFile->setGeometry(88, 216, 321, 21);
+  LogFile->hide();
+
+  Info = new QPlainTextEdit(this);
+  Info->setObjectName("Info");
+  Info->setAccessibleName("Decodes");
+  Info->setGeometry(8, 32, 449, 185);
+  Info->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // The list only grows; an undo history of every appended line would grow
+  // beside it for nothing.
+  Info->setUndoRedoEnabled(false);
+  Info->hide();
+
+  StartMsg = new QLabel(FromUtf8(velk::kWaitingCaption), this);
+  StartMsg->setObjectName("StartMsg");
+  StartMsg->setGeometry(112, 8, kStartMsgWidth, kStartMsgHeight);
+  StartMsg->hide();
+
+  setTabOrder(TimeNow, Go);
+  setTabOrder(Go, LogLabel);
+  setTabOrder(LogLabel, LogFile);
+  setTabOrder(LogFile, Info);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setTimerType(Qt::PreciseTimer);
+
+  changeNotifier_ = new QFileSystemWatcher(this);
+
+  connect(Go, &QPushButton::clicked, this, &VELK_Logging::Go_Click);
+  connect(LogLabel, &QPushButton::clicked, this, &VELK_Logging::LogLabel_Click);
+  connect(LogFile, &QLineEdit::textChanged, this, &VELK_Logging::LogFile_Change);
+  connect(Timer1, &QTimer::timeout, this, &VELK_Logging::Timer1_Timer);
+  connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
+          [this] { passesUntilRewatch_ = 0; });
+}
+
+void VELK_Logging::Form_Load() {
+  Timer1->setInterval(1);
+  Timer1->start();
+  settings_.LogFlag = 0;
+}
+
+void VELK_Logging::closeEvent(QCloseEvent* event) {
+  Form_Unload();
+  event->accept();
+}
+
+void VELK_Logging::Form_Unload() {
+  // The decode file and the log file are each opened for a single read or
+  // write and closed before any window event is handled, so neither is open
+  // here. The watch loop sees closing_ when its yield returns and ends
+  // without another pass; the application then leaves its event loop.
+  closing_ = true;
+  Timer1->stop();
+  QCoreApplication::exit(0);
+}
+
+void VELK_Logging::Go_Click() {
+  if (watching_ || closing_) return;
+  watching_ = true;
+  watcher_.Run(velk::CurrentDirectory());
+  watching_ = false;
+}
+
+void VELK_Logging::LogLabel_Click() {
+  velk::LogLabelClick(*this, settings_, velk::CurrentDirectory());
+}
+
+void VELK_Logging::LogFile_Change() {
+  velk::LogFileChange(*this);
+}
+
+void VELK_Logging::Timer1_Timer() {
+  const double secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+  const velk::ClockFace face = velk::ClockFaceAt(secondsSinceMidnight);
+  // A thousand ticks a second: touch the box only when what it shows changes.
+  const QColor colour = ToQColor(face.colour);
+  if (TimeNow->palette().color(QPalette::Text) != colour) SetTextColour(TimeNow, colour);
+  const QString text =
+      QString::fromLatin1(face.text.data(), static_cast<qsizetype>(face.text.size()));
+  if (TimeNow->text() != text) TimeNow->setText(text);
+}
+
+// --- the watch loop's view of the window ---
+
+bool VELK_Logging::LogArmed() const {
+  return settings_.LogFlag == 1;
+}
+
+void VELK_Logging::SetLogFileColour(velk::Colour colour) {
+  SetTextColour(LogFile, ToQColor(colour));
+}
+
+void VELK_Logging::ShowStartMsg() {
+  StartMsg->show();
+}
+
+void VELK_Logging::HideStartMsg() {
+  StartMsg->hide();
+}
+
+std::string VELK_Logging::StartMsgCaption() const {
+  // The label shows line breaks as LF; the caption's own line end is CR LF.
+  return StartMsg->text().replace('\n', "\r\n").toStdString();
+}
+
+void VELK_Logging::SetStartMsgCaption(const std::string& caption) {
+  StartMsg->setText(FromUtf8(caption).replace("\r\n", "\n"));
+  // Tall enough for every line of the caption, so the fallback path and the
+  // waiting message both show.
+  StartMsg->resize(kStartMsgWidth, std::max(kStartMsgHeight, StartMsg->sizeHint().height()));
+}
+
+void VELK_Logging::ShowTimeNow() {
+  TimeNow->show();
+}
+
+void VELK_Logging::HideGo() {
+  Go->hide();
+}
+
+void VELK_Logging::ShowInfo() {
+  Info->show();
+}
+
+void VELK_Logging::AppendInfo(std::string_view displayLine) {
+  // The decode file's bytes are 8-bit text in the system's encoding.
+  QString text =
+      QString::fromLocal8Bit(displayLine.data(), static_cast<qsizetype>(displayLine.size()));
+  text.replace("\r\n", "\n");
+  // Appended at the very end, after whatever the list holds (also text the
+  // operator typed), without rebuilding the list's text.
+  QTextCursor end(Info->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(text);
+  QScrollBar* scroll = Info->verticalScrollBar();
+  scroll->setValue(scroll->maximum());
+}
+
+void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
+  // Red means the record is in the file; a record that could not be written
+  // is kept by the log book and the colour stays as it was.
+  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
+}
+
+bool VELK_Logging::Yield() {
+  if (--passesUntilRewatch_ <= 0 || notifiedPath_ != watcher_.DecodePath()) {
+    WatchDecodeFileForChanges();
+  }
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  return !closing_;
+}
+
+void VELK_Logging::WatchDecodeFileForChanges() {
+  passesUntilRewatch_ = kPassesBetweenRewatch;
+  const QString path = QString::fromStdString(watcher_.DecodePath());
+  if (notifiedPath_ == watcher_.DecodePath() && changeNotifier_->files().contains(path)) return;
+  if (!changeNotifier_->files().isEmpty()) changeNotifier_->removePaths(changeNotifier_->files());
+  notifiedPath_ = watcher_.DecodePath();
+  // Fails quietly while the file does not exist; tried again later.
+  changeNotifier_->addPath(path);
+}
+
+// --- arming the log ---
+
+void VELK_Logging::ShowLogFile() {
+  LogFile->show();
+}
+
+void VELK_Logging::SetLogLabelCaption(std::string_view caption) {
+  LogLabel->setText(FromUtf8(caption));
+}
+
+std::string VELK_Logging::LogFileText() const {
+  return LogFile->text().toStdString();
+}
+
+void VELK_Logging::SetLogFileText(const std::string& text) {
+  LogFile->setText(QString::fromStdString(text));
+}
+
+void VELK_Logging::DisableLogLabel() {
+  LogLabel->setEnabled(false);
+}
+
+std::string VELK_Logging::UpperCase(const std::string& text) const {
+  return QString::fromStdString(text).toUpper().toStdString();
+}

@@ -1,0 +1,349 @@
+// The window on the offscreen platform: its controls at start, the routing
+// of its events, and the watch loop, the log and the clock end to end.
+
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/velk_logging.h"
+
+namespace {
+
+constexpr char kWorkedExample[] = "0712    3  -23  0.3   -5    3 *    ABC DEF GH";
+constexpr char kWorkedDisplay[] = " 0712z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ABC DEF GH";
+constexpr char kWorkedLogLine[] = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
+
+void Append(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+QString Today() {
+  return QDate::currentDate().toString("yyyy/MM/dd");
+}
+
+// A step of a scenario run inside the watch loop. It must not block: the
+// loop is waiting under it. A step returns true when it is done; one that
+// returns false is tried again a moment later, until it holds or the
+// scenario gives up.
+using Step = std::function<bool()>;
+
+// Clicks Go and runs `steps` one after another from inside the watch loop,
+// then closes the window, which must end the loop and the application's
+// event loop. Returns the number of steps that completed; the exit code of
+// the event loop goes to `exitCode`.
+qsizetype WhileWatching(VELK_Logging& window, const QList<Step>& steps, int* exitCode = nullptr) {
+  constexpr qint64 kPatienceMs = 5000;
+  QEventLoop application;
+  qsizetype next = 0;
+  QElapsedTimer sinceLastStep;
+  QTimer ticker;
+  ticker.setInterval(2);
+  QObject::connect(&ticker, &QTimer::timeout, &window, [&] {
+    if (next == steps.size() || sinceLastStep.elapsed() > kPatienceMs) {
+      ticker.stop();
+      window.close();
+      return;
+    }
+    if (steps[next]()) {
+      ++next;
+      sinceLastStep.restart();
+    }
+  });
+  QTimer::singleShot(0, &window, [&] {
+    sinceLastStep.start();
+    ticker.start();
+    window.findChild<QPushButton*>("Go")->click();
+  });
+  const int code = application.exec();
+  if (exitCode) *exitCode = code;
+  return next;
+}
+
+// A step that lets `ms` milliseconds pass.
+Step Pause(int ms) {
+  auto started = std::make_shared<QElapsedTimer>();
+  return [started, ms] {
+    if (!started->isValid()) started->start();
+    return started->elapsed() >= ms;
+  };
+}
+
+// The working directory of one test: a fresh temporary directory.
+class WorkingDirectory {
+ public:
+  WorkingDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+  ~WorkingDirectory() { QDir::setCurrent(previous_); }
+  QString File(const QString& name) const { return dir_.filePath(name); }
+  QString Path() const { return QDir::currentPath(); }
+
+ private:
+  QTemporaryDir dir_;
+  QString previous_;
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initialLayout() {
+    VELK_Logging window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QString("VELK Logger  TANDO"));
+    QCOMPARE(window.size(), QSize(480, 248));
+    QVERIFY(!window.windowIcon().isNull());
+    QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+    QVERIFY(window.windowIcon().availableSizes().contains(QSize(16, 16)));
+
+    struct Control {
+      const char* name;
+      QRect geometry;
+      QString text;
+      bool visible;
+    };
+    const Control controls[] = {
+        {"TimeNow", {8, 8, 89, 25}, "", false},
+        {"Go", {408, 216, 65, 25}, "Go", true},
+        {"LogLabel", {8, 216, 73, 25}, "Set Log File", true},
+        {"LogFile", {88, 216, 321, 21}, "", false},
+        {"Info", {8, 32, 449, 185}, "", false},
+        {"StartMsg", {112, 8, 329, 25}, "Waiting for first file update....", false},
+    };
+    for (const Control& control : controls) {
+      auto* widget = window.findChild<QWidget*>(control.name);
+      QVERIFY2(widget, control.name);
+      QCOMPARE(widget->geometry(), control.geometry);
+      QCOMPARE(widget->isVisible(), control.visible);
+      QString text;
+      if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
+      if (auto* line = qobject_cast<QLineEdit*>(widget)) text = line->text();
+      if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+      if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) text = list->toPlainText();
+      QCOMPARE(text, control.text);
+    }
+    auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
+    QCOMPARE(timeNow->font().family(), QString("MS Sans Serif"));
+    QCOMPARE(timeNow->font().pointSize(), 12);
+    QVERIFY(timeNow->font().bold());
+    QCOMPARE(timeNow->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(window.findChild<QPlainTextEdit*>("Info")->verticalScrollBarPolicy(),
+             Qt::ScrollBarAlwaysOn);
+    QVERIFY(window.findChild<QPushButton*>("LogLabel")->isEnabled());
+    QCOMPARE(window.LogFlag(), 0);
+    QVERIFY(window.Fi2().empty());
+  }
+
+  void tabOrderAndAccessibleNames() {
+    VELK_Logging window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Reveal every control so the focus chain can be walked.
+    for (QWidget* child : window.findChildren<QWidget*>()) child->show();
+    const QStringList order = {"TimeNow", "Go", "LogLabel", "LogFile", "Info"};
+    for (int i = 0; i + 1 < order.size(); ++i) {
+      QCOMPARE(window.findChild<QWidget*>(order[i])->nextInFocusChain(),
+               window.findChild<QWidget*>(order[i + 1]));
+    }
+    QCOMPARE(window.findChild<QWidget*>("TimeNow")->accessibleName(), QString("Clock"));
+    QCOMPARE(window.findChild<QWidget*>("LogFile")->accessibleName(), QString("Log file path"));
+    QCOMPARE(window.findChild<QWidget*>("Info")->accessibleName(), QString("Decodes"));
+  }
+
+  void programTextChangeRaisesChangeEvent() {
+    VELK_Logging window;
+    auto* logFile = window.findChild<QLineEdit*>("LogFile");
+    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
+    logFile->setText("abc");
+    QCOMPARE(logLabel->text(), QString("Set It"));
+  }
+
+  void closeBeforeGoEndsProgram() {
+    VELK_Logging window;
+    window.show();
+    QEventLoop application;
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QCOMPARE(application.exec(), 0);
+    QVERIFY(!window.isVisible());
+  }
+
+  void armingExchange() {
+    WorkingDirectory work;
+    VELK_Logging window;
+    window.show();
+    auto* logFile = window.findChild<QLineEdit*>("LogFile");
+    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
+
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QVERIFY(logFile->isVisible());
+    QCOMPARE(logLabel->text(), QString("Set Log File"));
+    QCOMPARE(window.LogFlag(), 0);
+
+    QTest::keyClicks(logFile, "mylog");
+    QCOMPARE(logLabel->text(), QString("Set It"));
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    const QString expected = work.Path() + "/MYLOG.TXT";
+    QCOMPARE(logFile->text(), expected);
+    QCOMPARE(QString::fromStdString(window.Fi2()), expected);
+    QCOMPARE(window.LogFlag(), 1);
+    QCOMPARE(logLabel->text(), QString("Log File"));
+    QVERIFY(!logLabel->isEnabled());
+
+    // Typing after arming only changes the caption.
+    QTest::keyClicks(logFile, "x");
+    QCOMPARE(logLabel->text(), QString("Set It"));
+    QCOMPARE(QString::fromStdString(window.Fi2()), expected);
+  }
+
+  void clockRunsFromLoad() {
+    VELK_Logging window;
+    window.show();
+    auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
+    QTRY_VERIFY(!timeNow->text().isEmpty());
+    QVERIFY(!timeNow->isVisible());
+    const QTime shown = QTime::fromString(timeNow->text(), "HH:mm:ss");
+    QVERIFY(shown.isValid());
+    QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2);
+    const QColor colour = timeNow->palette().color(QPalette::Text);
+    QVERIFY(colour == QColor(255, 0, 0) || colour == QColor(0, 128, 64));
+  }
+
+  void goWatchesDecodeFile() {
+    WorkingDirectory work;
+    const QString decodePath = work.File("ALL.TXT");
+    Append(decodePath, "");
+    VELK_Logging window;
+    window.show();
+    auto* info = window.findChild<QPlainTextEdit*>("Info");
+    auto* startMsg = window.findChild<QLabel*>("StartMsg");
+    auto* go = window.findChild<QPushButton*>("Go");
+    auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
+
+    const QString first = Today() + kWorkedDisplay + "\n";
+    const QString second =
+        "note " + Today() + " 0713z   Sync= 12  dB=-7  DT= 1.5  DF= 1200  W= 1     CQ K1ABC FN42\n";
+    bool startState = false;
+    QString beforeUnmarked;
+    int exitCode = -1;
+    const QList<Step> steps = {
+        [&] {
+          startState = window.Watching() && !go->isVisible() && startMsg->isVisible() &&
+                       timeNow->isVisible() && !info->isVisible();
+          Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
+          return true;
+        },
+        [&] { return info->isVisible() && info->toPlainText() == first; },
+        [&] {
+          // Text typed into the list stays; the next line follows it.
+          QTest::keyClicks(info, "note ");
+          Append(decodePath, "0713   12   -7  1.5 1200    1 *    CQ K1ABC FN42\n");
+          return true;
+        },
+        [&] { return info->toPlainText() == first + second; },
+        [&] {
+          beforeUnmarked = info->toPlainText();
+          Append(decodePath, "0714 no marker here\n");
+          return true;
+        },
+        Pause(50),
+    };
+    QCOMPARE(WhileWatching(window, steps, &exitCode), steps.size());
+    QVERIFY(startState);
+    QVERIFY(startMsg->isHidden());
+    QVERIFY(!info->isHidden());
+    QCOMPARE(info->toPlainText(), first + second);
+    QCOMPARE(exitCode, 0);
+    QVERIFY(!window.Watching());
+  }
+
+  void missingDecodeFileShowsFallback() {
+    WorkingDirectory work;
+    VELK_Logging window;
+    window.show();
+    auto* startMsg = window.findChild<QLabel*>("StartMsg");
+    const QString fallbackAbove =
+        "C:\\Program Files\\VELK\\ALL.TXT\nWaiting for first file update....";
+    const QList<Step> steps = {
+        [&] { return startMsg->text() == fallbackAbove; },
+        Pause(50),  // many failed passes
+    };
+    QCOMPARE(WhileWatching(window, steps), steps.size());
+    QCOMPARE(startMsg->text(), fallbackAbove);
+    QVERIFY(!startMsg->isHidden());
+    QVERIFY(startMsg->height() >= startMsg->sizeHint().height());
+  }
+
+  void armedBeforeGoLogsRecords() {
+    WorkingDirectory work;
+    const QString decodePath = work.File("ALL.TXT");
+    Append(decodePath, "old line without marker\r\n");
+    const QString logPath = work.File("MYLOG.TXT");
+    Append(logPath, "kept\r\n");
+    VELK_Logging window;
+    window.show();
+    auto* logFile = window.findChild<QLineEdit*>("LogFile");
+    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QTest::keyClicks(logFile, "mylog");
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QCOMPARE(window.LogFlag(), 1);
+
+    const QColor brightGreen(0, 255, 0);
+    const QColor red(255, 0, 0);
+    QColor colourAtGo;
+    const QList<Step> steps = {
+        [&] {
+          colourAtGo = logFile->palette().color(QPalette::Text);
+          Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
+          return true;
+        },
+        [&] { return ReadAll(logPath) == QByteArray("kept\r\n") + kWorkedLogLine; },
+        [&] { return logFile->palette().color(QPalette::Text) == red; },
+        [&] {
+          Append(decodePath, QByteArray(kWorkedExample) + "\n");
+          return true;
+        },
+        [&] {
+          return ReadAll(logPath) == QByteArray("kept\r\n") + kWorkedLogLine + kWorkedLogLine;
+        },
+    };
+    QCOMPARE(WhileWatching(window, steps), steps.size());
+    QCOMPARE(colourAtGo, brightGreen);
+    QCOMPARE(logFile->palette().color(QPalette::Text), red);
+  }
+
+  void closeWhileWatchingEndsLoop() {
+    WorkingDirectory work;
+    Append(work.File("ALL.TXT"), "");
+    VELK_Logging window;
+    window.show();
+    int exitCode = -1;
+    WhileWatching(window, {Pause(20)}, &exitCode);
+    QCOMPARE(exitCode, 0);
+    QVERIFY(!window.Watching());
+    QVERIFY(!window.isVisible());
+  }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
