@@ -62,8 +62,8 @@ void VELK_Logging::CreateControls() {
   setWindowTitle("VELK Logger  TANDO");
   setFixedSize(kClientWidth, kClientHeight);
   QIcon icon;
-  icon.addFile(":/icons/velk_32.xpm", QSize(32, 32));
-  icon.addFile(":/icons/velk_16.xpm", QSize(16, 16));
+  icon.addFile(":/icons/velk_32.png", QSize(32, 32));
+  icon.addFile(":/icons/velk_16.png", QSize(16, 16));
   setWindowIcon(icon);
 
   // Created in tab order: the clock, Go, the log button and box, the list.
