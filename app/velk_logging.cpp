@@ -115,12 +115,24 @@ void VELK_Logging::CreateControls() {
 
   changeNotifier_ = new QFileSystemWatcher(this);
 
+  LogFile->installEventFilter(this);
+
   connect(Go, &QPushButton::clicked, this, &VELK_Logging::Go_Click);
   connect(LogLabel, &QPushButton::clicked, this, &VELK_Logging::LogLabel_Click);
   connect(LogFile, &QLineEdit::textChanged, this, &VELK_Logging::LogFile_Change);
   connect(Timer1, &QTimer::timeout, this, &VELK_Logging::Timer1_Timer);
   connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
           [this] { passesUntilRewatch_ = 0; });
+}
+
+bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
+  // Disabling "Log File" or hiding "Go" while it has the focus hands the
+  // focus on to the log box, which then selects its whole text; a selection
+  // would hide the colour that tells the log's state.
+  if (watched == LogFile && event->type() == QEvent::FocusIn) {
+    QTimer::singleShot(0, LogFile, [this] { LogFile->deselect(); });
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void VELK_Logging::Form_Load() {

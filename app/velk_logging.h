@@ -42,6 +42,7 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
