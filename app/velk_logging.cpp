@@ -225,9 +225,18 @@ void VELK_Logging::ShowInfo() {
 }
 
 void VELK_Logging::AppendInfo(std::string_view displayLine) {
+  // Shown at the yield that ends this pass: laying out the list then no
+  // longer delays the decode's log record, written next in the same pass.
+  // Nothing is painted before the yield, so the operator sees no difference.
+  pendingInfo_ += displayLine;
+}
+
+void VELK_Logging::ShowPendingInfo() {
+  if (pendingInfo_.empty()) return;
   // The decode file's bytes are 8-bit text in the system's encoding.
   QString text =
-      QString::fromLocal8Bit(displayLine.data(), static_cast<qsizetype>(displayLine.size()));
+      QString::fromLocal8Bit(pendingInfo_.data(), static_cast<qsizetype>(pendingInfo_.size()));
+  pendingInfo_.clear();
   text.replace("\r\n", "\n");
   // Appended at the very end, after whatever the list holds (also text the
   // operator typed), without rebuilding the list's text.
@@ -245,6 +254,7 @@ void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
 }
 
 bool VELK_Logging::Yield() {
+  ShowPendingInfo();
   if (--passesUntilRewatch_ <= 0 || notifiedPath_ != watcher_.DecodePath()) {
     WatchDecodeFileForChanges();
   }

@@ -49,6 +49,7 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
   void Form_Load();
   void Form_Unload();
   void WatchDecodeFileForChanges();
+  void ShowPendingInfo();
 
   // What the watch loop does to the window.
   bool LogArmed() const override;
@@ -90,6 +91,9 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
   QFileSystemWatcher* changeNotifier_ = nullptr;
   std::string notifiedPath_;
   int passesUntilRewatch_ = 0;
+
+  // Display lines of the current pass, added to the list at its yield.
+  std::string pendingInfo_;
 
   bool watching_ = false;
   bool closing_ = false;
