@@ -11,10 +11,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
-#include <QTime>
 #include <QTimer>
 #include <algorithm>
 
+#include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
 
 // The icons are compiled into the window's static library; its resources
@@ -172,8 +172,8 @@ void VELK_Logging::LogFile_Change() {
 }
 
 void VELK_Logging::Timer1_Timer() {
-  const double secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-  const velk::ClockFace face = velk::ClockFaceAt(secondsSinceMidnight);
+  const velk::ClockFace face =
+      velk::ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
   // A thousand ticks a second: touch the box only when what it shows changes.
   const QColor colour = ToQColor(face.colour);
   if (TimeNow->palette().color(QPalette::Text) != colour) SetTextColour(TimeNow, colour);

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <string>
 
+#include "clock/local_time_of_day.h"
 #include "logfile/log_arming.h"
 #include "logfile/log_book.h"
 #include "watch/decode_file.h"
@@ -85,6 +86,7 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
   velk::DiskDecodeFiles decodeFiles_;
   velk::DecodeWatcher watcher_;
   velk::LogBook logBook_;
+  velk::LocalTimeOfDay timeOfDay_;
 
   // Wakes the watch loop as soon as the decode file changes; the length poll
   // still decides whether anything is read.
