@@ -210,7 +210,7 @@ bool MemoryOfALongLine(const TempDir& dir) {
   heapPeak = heapNow.load();
   velk::DiskDecodeFiles files;
   const auto start = Clock::now();
-  const velk::LastLineRead read = files.ReadLastLine(path);
+  const velk::LastLineRead read = files.ReadLastLine(path, velk::kWholeFile);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const std::size_t heapUsed = heapPeak - heapBefore;
   const std::optional<std::uint64_t> residentAfter = PeakResidentKiB();
@@ -259,8 +259,8 @@ int main() {
     const std::string path = dir.File("ALL.TXT");
     MakeDecodeFile(path, c.bytes, 2 * kGiB);
     velk::LastLineRead backwards;
-    const double back =
-        SecondsPerRead(c.backwardRepeats, [&] { backwards = files.ReadLastLine(path); });
+    const double back = SecondsPerRead(
+        c.backwardRepeats, [&] { backwards = files.ReadLastLine(path, velk::kWholeFile); });
     std::optional<velk::LastLine> forwards;
     const double forth = SecondsPerRead(c.forwardRepeats, [&] { forwards = ReadForwards(path); });
     std::filesystem::remove(path);

@@ -13,6 +13,8 @@ namespace velk {
 
 namespace {
 
+constexpr std::size_t kReadChunkBytes = 64 * 1024;
+
 // "yyyy/mm/dd" of a broken-down local time.
 std::string DateText(const std::tm& local) {
   char text[32];
@@ -30,10 +32,10 @@ std::optional<std::uint64_t> DiskDecodeFiles::Length(const std::string& path) {
   return static_cast<std::uint64_t>(length);
 }
 
-LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path) {
+LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path, std::uint64_t upTo) {
   const std::unique_ptr<platform::ReadOnlyFile> file = platform::ReadOnlyFile::Open(path);
   if (!file) return LastLineRead{true, std::nullopt};
-  return velk::ReadLastLine(*file);
+  return velk::ReadLastLine(*file, kReadChunkBytes, upTo);
 }
 
 std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& path) {

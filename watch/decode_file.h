@@ -19,8 +19,9 @@ class DecodeFileAccess {
   // missing or not a regular file.
   virtual std::optional<std::uint64_t> Length(const std::string& path) = 0;
 
-  // Opens the file, reads its last line and closes it again.
-  virtual LastLineRead ReadLastLine(const std::string& path) = 0;
+  // Opens the file, reads the last line of its first `upTo` bytes and closes
+  // it again.
+  virtual LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) = 0;
 
   // The file's last-modification date in local time as "yyyy/mm/dd";
   // nullopt when it cannot be read.
@@ -31,7 +32,7 @@ class DecodeFileAccess {
 class DiskDecodeFiles final : public DecodeFileAccess {
  public:
   std::optional<std::uint64_t> Length(const std::string& path) override;
-  LastLineRead ReadLastLine(const std::string& path) override;
+  LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) override;
   std::optional<std::string> ModificationDate(const std::string& path) override;
 };
 

@@ -52,19 +52,25 @@ bool ReadExactly(platform::ReadOnlyFile& file, std::uint64_t offset, char* buffe
   return got && *got == count;
 }
 
-// Where the last line's text ends: before the line end the file ends with,
+// Where the last line's text ends, and whether a line feed follows it.
+struct EndOfText {
+  std::uint64_t offset;
+  bool lineFeed;
+};
+
+// The end of the last line's text: before the line end the bytes end with,
 // if any. A final LF preceded by CR is one CR LF line end.
-std::optional<std::uint64_t> EndOfLastLine(platform::ReadOnlyFile& file, std::uint64_t size) {
+std::optional<EndOfText> EndOfLastLine(platform::ReadOnlyFile& file, std::uint64_t size) {
   std::array<char, 2> tail{};
   const std::size_t count = size >= 2 ? 2 : 1;
   if (!ReadExactly(file, size - count, tail.data(), count)) return std::nullopt;
   const char last = tail[count - 1];
   if (last == '\n') {
     const bool crBefore = count == 2 && tail[0] == '\r';
-    return size - (crBefore ? 2 : 1);
+    return EndOfText{size - (crBefore ? 2 : 1), true};
   }
-  if (last == '\r') return size - 1;
-  return size;
+  if (last == '\r') return EndOfText{size - 1, false};
+  return EndOfText{size, false};
 }
 
 // The index just past the last line end in `bytes`, or nullopt when it holds
@@ -93,19 +99,22 @@ std::optional<LastLine> LastLineReadForwards(std::string_view bytes) {
   return last;
 }
 
-LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes) {
+LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes,
+                          std::uint64_t upTo) {
   const LastLineRead failed{true, std::nullopt};
-  const std::optional<std::uint64_t> size = file.Size();
-  if (!size) return failed;
-  if (*size == 0) return {};
+  const std::optional<std::uint64_t> fileSize = file.Size();
+  if (!fileSize) return failed;
+  const std::uint64_t size = std::min(*fileSize, upTo);
+  if (size == 0) return {};
 
-  const std::optional<std::uint64_t> lineEnd = EndOfLastLine(file, *size);
-  if (!lineEnd) return failed;
+  const std::optional<EndOfText> end = EndOfLastLine(file, size);
+  if (!end) return failed;
+  const std::uint64_t lineEnd = end->offset;
 
   chunkBytes = std::max<std::size_t>(chunkBytes, 1);
-  std::vector<char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, *lineEnd)));
+  std::vector<char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, lineEnd)));
   LineFromTheBack line;
-  std::uint64_t unread = *lineEnd;  // bytes before this offset are not read yet
+  std::uint64_t unread = lineEnd;  // bytes before this offset are not read yet
   while (unread > 0) {
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), unread));
     const std::uint64_t offset = unread - count;
@@ -116,7 +125,7 @@ LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes) 
     if (lineStart) break;
     unread = offset;
   }
-  return LastLineRead{false, std::move(line).Line()};
+  return LastLineRead{false, std::move(line).Line(), end->lineFeed};
 }
 
 }  // namespace velk

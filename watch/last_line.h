@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,13 +40,21 @@ std::optional<LastLine> LastLineReadForwards(std::string_view bytes);
 
 // The outcome of reading a file's last line.
 struct LastLineRead {
-  bool failed = false;            // a read failed: nothing is known
-  std::optional<LastLine> line;   // empty when the file holds no line
+  bool failed = false;           // a read failed: nothing is known
+  std::optional<LastLine> line;  // empty when the file holds no line
+  // Whether the bytes read end with a line feed. Without one the last line
+  // may still be being written: its text may be incomplete, or a CR may be
+  // waiting for the LF of its CR LF.
+  bool lineEnded = false;
 };
 
-// The last line of an open file, read backwards from its current end in
-// chunks of `chunkBytes`. On failure, or when the file is empty, the caller
-// keeps the line it had.
-LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes = 64 * 1024);
+// Read the whole file, however long it is now.
+inline constexpr std::uint64_t kWholeFile = std::numeric_limits<std::uint64_t>::max();
+
+// The last line of the first `upTo` bytes of an open file (of all of it when
+// it is shorter), read backwards in chunks of `chunkBytes`. On failure, or
+// when there are no bytes, the caller keeps the line it had.
+LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes = 64 * 1024,
+                          std::uint64_t upTo = kWholeFile);
 
 }  // namespace velk

@@ -23,8 +23,10 @@ std::string FallbackLine() {
 
 }  // namespace
 
-DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files)
-    : window_(window), files_(files) {}
+DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now)
+    : window_(window),
+      files_(files),
+      now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)) {}
 
 // The recovery covers the loop only: what fails here reaches the caller.
 void DecodeWatcher::Start(const std::string& workingDirectory) {
@@ -40,12 +42,7 @@ void DecodeWatcher::Start(const std::string& workingDirectory) {
 // straight on to the yield.
 bool DecodeWatcher::RunPass() {
   Attempt([this] { PollLength(); });
-  if (currentLength_ > lastSize_) {
-    lastSize_ = currentLength_;
-    Attempt([this] { ReadNewLastLine(); });
-    Attempt([this] { DateFromFile(); });
-    if (lastLine_.hasMarker) ShowSelectedLine();
-  }
+  if (currentLength_ > lastSize_) ActOnGrowth();
   bool open = true;
   Attempt([this, &open] { open = window_.Yield(); });
   return open;
@@ -68,6 +65,7 @@ void DecodeWatcher::Attempt(Step&& step) {
 
 void DecodeWatcher::Recover() {
   decodePath_ = std::string(kFallbackDecodePath);
+  unended_.reset();  // it was read from the other path
   // The fallback line goes above the caption once; repeated failures leave
   // the caption as it is, so it never grows. A window that fails even here
   // keeps its caption: there is nothing further to fall back on.
@@ -85,8 +83,39 @@ void DecodeWatcher::PollLength() {
   currentLength_ = *length;
 }
 
-void DecodeWatcher::ReadNewLastLine() {
-  LastLineRead read = files_.ReadLastLine(decodePath_);
+void DecodeWatcher::ActOnGrowth() {
+  std::optional<LastLineRead> read = SettledRead();
+  if (!read) return;  // a line still being written: looked at again next pass
+  lastSize_ = currentLength_;
+  Attempt([this, &read] { TakeLastLine(*read); });
+  Attempt([this] { DateFromFile(); });
+  if (lastLine_.hasMarker) ShowSelectedLine();
+}
+
+// The last line of the decode file, or nullopt while it has no line end and
+// the file has not kept its length for kUnendedLineWait since it was read.
+std::optional<LastLineRead> DecodeWatcher::SettledRead() {
+  if (unended_ && unended_->polledLength == currentLength_) {
+    if (now_() - unended_->seen < kUnendedLineWait) return std::nullopt;
+    LastLineRead read = std::move(unended_->read);
+    unended_.reset();
+    return read;
+  }
+  unended_.reset();
+  LastLineRead read{true, std::nullopt};
+  try {
+    // Only as far as the length polled: a decode appended since is taken at
+    // the next pass, as a growth of its own.
+    read = files_.ReadLastLine(decodePath_, currentLength_);
+  } catch (const std::exception&) {
+    // reported as the failed read it is
+  }
+  if (read.failed || !read.line || read.lineEnded) return read;
+  unended_ = UnendedLine{currentLength_, now_(), std::move(read)};
+  return std::nullopt;
+}
+
+void DecodeWatcher::TakeLastLine(LastLineRead& read) {
   if (read.failed) throw FileStepFailed("the decode file could not be read");
   // An empty file has no line: the last line keeps what it held.
   if (read.line) lastLine_ = std::move(*read.line);

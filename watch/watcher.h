@@ -11,7 +11,10 @@
 // looked for at the fallback path from then on, that path is shown above the
 // waiting message, and the loop goes on with the next step.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +28,14 @@ namespace velk {
 inline constexpr std::string_view kDecodeFileName = "ALL.TXT";
 inline constexpr std::string_view kFallbackDecodePath = "C:\\Program Files\\VELK\\ALL.TXT";
 inline constexpr std::string_view kWaitingCaption = "Waiting for first file update....";
+
+// How long a last line without a line end must stay as it is before it is
+// taken. The system copies a write into the file page by page, and a decoder
+// may write a line in pieces, so a reader can find the first part of a line
+// alone at the file's end; a line end, or more growth, ends the wait early.
+inline constexpr std::chrono::milliseconds kUnendedLineWait{100};
+
+using WatchClock = std::function<std::chrono::steady_clock::time_point()>;
 
 // What the watcher does to the window, and the window's yield. A control
 // operation that throws counts as a failed step.
@@ -53,7 +64,9 @@ class WatchWindow {
 
 class DecodeWatcher {
  public:
-  DecodeWatcher(WatchWindow& window, DecodeFileAccess& files);
+  // `now` tells the time for the wait on a line without a line end; the
+  // steady clock when empty.
+  DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now = {});
 
   // The start of Go: the decode path in the working directory, the log box
   // green when a log is already armed, the waiting message and the clock
@@ -78,13 +91,25 @@ class DecodeWatcher {
   void Attempt(Step&& step);
   void Recover();
 
+  // A last line read, with the length polled before it and the moment it
+  // was read, while it has no line end yet.
+  struct UnendedLine {
+    std::uint64_t polledLength;
+    std::chrono::steady_clock::time_point seen;
+    LastLineRead read;
+  };
+
   void PollLength();
-  void ReadNewLastLine();
+  void ActOnGrowth();
+  std::optional<LastLineRead> SettledRead();
+  void TakeLastLine(LastLineRead& read);
   void DateFromFile();
   void ShowSelectedLine();
 
   WatchWindow& window_;
   DecodeFileAccess& files_;
+  WatchClock now_;
+  std::optional<UnendedLine> unended_;
   std::string decodePath_;
   std::uint64_t lastSize_ = 0;
   std::uint64_t currentLength_ = 0;

@@ -90,15 +90,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data) + kHeaderBytes,
                                size - kHeaderBytes);
 
+  // Half the time only a leading part, as far as a length polled earlier.
+  const std::uint64_t upTo = (data[2] & 16) != 0 ? data[1] % (bytes.size() + 1) : velk::kWholeFile;
+  const std::string_view part = bytes.substr(0, std::min<std::uint64_t>(upTo, bytes.size()));
+
   MemoryFile file(bytes, failingRead, failShort);
-  const velk::LastLineRead read = velk::ReadLastLine(file, chunkBytes);
+  const velk::LastLineRead read = velk::ReadLastLine(file, chunkBytes, upTo);
   if (file.failed()) {
     Check(read.failed && !read.line, "a failed read is reported and gives no line");
     return 0;
   }
   Check(!read.failed, "no failure without a failed read");
-  Check(read.line == velk::LastLineReadForwards(bytes), "backwards and forwards agree");
-  Check(file.bytesRead() <= 2 + LastLineLength(bytes) + chunkBytes,
+  Check(read.line == velk::LastLineReadForwards(part), "backwards and forwards agree");
+  Check(read.lineEnded == (!part.empty() && part.back() == '\n'), "a final line feed is told");
+  Check(file.bytesRead() <= 2 + LastLineLength(part) + chunkBytes,
         "only the last line and one chunk before it are read");
   return 0;
 }

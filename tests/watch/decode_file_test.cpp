@@ -26,7 +26,7 @@ TEST(DiskDecodeFiles, ARegularFileHasLengthLastLineAndDate) {
   WriteFile(path, "0000 first\r\n0712 *second\n");
   DiskDecodeFiles files;
   EXPECT_EQ(files.Length(path), 25U);
-  const LastLineRead read = files.ReadLastLine(path);
+  const LastLineRead read = files.ReadLastLine(path, velk::kWholeFile);
   EXPECT_FALSE(read.failed);
   EXPECT_EQ(read.line, (LastLine{"0712 *second", true}));
   EXPECT_TRUE(files.ModificationDate(path));
@@ -86,8 +86,8 @@ TEST(DiskDecodeFiles, WhatIsNoRegularFileFailsEveryAccess) {
   DiskDecodeFiles files;
   for (const std::string& path : paths) {
     EXPECT_FALSE(files.Length(path)) << path;
-    EXPECT_TRUE(files.ReadLastLine(path).failed) << path;
-    EXPECT_FALSE(files.ReadLastLine(path).line) << path;
+    EXPECT_TRUE(files.ReadLastLine(path, velk::kWholeFile).failed) << path;
+    EXPECT_FALSE(files.ReadLastLine(path, velk::kWholeFile).line) << path;
   }
   EXPECT_FALSE(files.ModificationDate(dir.File("missing")));
 }

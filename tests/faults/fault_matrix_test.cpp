@@ -1,0 +1,674 @@
+// The fault matrix: the watch loop, with the log's real append step behind
+// it, against decode files and log files that misbehave the way they do in
+// the field. Every case names what the program must do with the fault:
+//   shown     - the display line goes to the list,
+//   logged    - the log record goes to the log file, byte for byte,
+//   recovered - the loop moved to the fallback path and says so above the
+//               waiting message,
+//   ignored   - nothing happens, by the watcher's own rules (only growth
+//               beyond the largest length acted on counts; only a last line
+//               with "*" is selected).
+// And in every case: no crash, no hang, memory bounded, nothing lost that
+// the rules let through.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "logfile/log_book.h"
+#include "tests/watch/test_files.h"
+#include "watch/watcher.h"
+
+namespace velk {
+namespace {
+
+namespace fs = std::filesystem;
+using test_files::LocalNoon;
+using test_files::TempDir;
+using Lines = std::vector<std::string>;
+
+constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+
+// --- decode lines and what must come of them ---
+
+// The fields of the decoder's usual line from sync to the marker, standing
+// in columns 5 to 35; the message starts in column 36.
+const std::string kMiddle = "    3  -23  0.3   -5    3 *    ";
+const std::string kShownMiddle = "z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ";
+
+std::string Decode(const std::string& time, const std::string& message = "ABC DEF GH") {
+  return time + kMiddle + message;
+}
+// The display line of Decode(time, message) in a file dated 2009/08/22.
+std::string Shown(const std::string& time, const std::string& message = "ABC DEF GH") {
+  return "2009/08/22 " + time + kShownMiddle + message + "\r\n";
+}
+// The log file's line for Decode(time, message).
+std::string Logged(const std::string& time, const std::string& message = "ABC DEF GH") {
+  return time + ", 3,-23, .3,-5, 3, \"" + message + "\"\r\n";
+}
+const std::string kFallbackCaption =
+    std::string(kFallbackDecodePath) + "\r\n" + std::string(kWaitingCaption);
+
+// --- the window ---
+
+// The window as the watch loop sees it: the list is a list of lines and the
+// log's append step is the real LogBook writing the armed log file.
+class LoggingWindow final : public WatchWindow {
+ public:
+  bool LogArmed() const override { return !logPath.empty(); }
+  void SetLogFileColour(Colour) override {}
+  void ShowStartMsg() override {}
+  void HideStartMsg() override {}
+  std::string StartMsgCaption() const override { return caption; }
+  void SetStartMsgCaption(const std::string& text) override { caption = text; }
+  void ShowTimeNow() override {}
+  void HideGo() override {}
+  void ShowInfo() override {}
+  void AppendInfo(std::string_view displayLine) override { shown.emplace_back(displayLine); }
+  void AppendLogRecord(const LogRecord& record) override { book.Append(logPath, record); }
+  bool Yield() override { return true; }
+
+  std::string logPath;
+  std::string caption{kWaitingCaption};
+  Lines shown;
+  LogBook book;
+};
+
+// The disk, with a moment between the length poll and the read in which a
+// test can change the file: the decoder does not wait for us.
+class RacingFiles final : public DecodeFileAccess {
+ public:
+  std::optional<std::uint64_t> Length(const std::string& path) override {
+    std::optional<std::uint64_t> length = disk_.Length(path);
+    if (afterPoll) std::exchange(afterPoll, nullptr)();
+    return length;
+  }
+  LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) override {
+    return disk_.ReadLastLine(path, upTo);
+  }
+  std::optional<std::string> ModificationDate(const std::string& path) override {
+    return disk_.ModificationDate(path);
+  }
+
+  std::function<void()> afterPoll;
+
+ private:
+  DiskDecodeFiles disk_;
+};
+
+// --- the machine ---
+
+// Lets a reader blocked on any FIFO in `directory` go: a writer that opens
+// and closes gives it end of file.
+void ReleaseFifoReaders(const fs::path& directory) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory, error)) {
+    if (!entry.is_fifo(error)) continue;
+    const int fd = ::open(entry.path().c_str(), O_RDWR | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+// Peak resident memory of this process in KiB (VmHWM), after resetting it
+// to the current resident size when `reset`; nullopt when either cannot be
+// done.
+std::optional<long> PeakRssKiB(bool reset) {
+  if (reset) {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5" << std::flush;
+    if (!clear) return std::nullopt;
+  }
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+    status.ignore(4096, '\n');
+  }
+  return std::nullopt;
+}
+
+void MakeFifo(const std::string& path) {
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// --- the fixture ---
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  std::string DecodePath() const { return dir.File("ALL.TXT"); }
+  std::string LogPath() const { return dir.File("LOG.TXT"); }
+
+  // Go, with the log armed on LOG.TXT in the working directory.
+  void Go() {
+    window.logPath = LogPath();
+    watcher->Start(dir.Path().string());
+  }
+
+  // One pass of the loop, on a thread of its own so that a pass that blocks
+  // fails the test instead of hanging it. The display lines it showed.
+  Lines Pass() {
+    const std::size_t before = window.shown.size();
+    auto pass = std::async(std::launch::async, [this] { return watcher->RunPass(); });
+    if (pass.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "a pass of the watch loop blocked";
+      ReleaseFifoReaders(dir.Path());
+      if (pass.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        std::cerr << "the watch loop is still blocked; giving up\n";
+        std::abort();
+      }
+    }
+    EXPECT_TRUE(pass.get());
+    return Lines(window.shown.begin() + static_cast<std::ptrdiff_t>(before), window.shown.end());
+  }
+
+  // Changes the decode file and dates it 2009/08/22.
+  void Write(std::string_view bytes) {
+    Dated([&] { test_files::WriteFile(DecodePath(), bytes); });
+  }
+  void Append(std::string_view bytes) {
+    Dated([&] { test_files::AppendFile(DecodePath(), bytes); });
+  }
+  // Writes a new file beside the decode file and renames it over it, as a
+  // decoder that rotates its file does.
+  void ReplaceByRename(std::string_view bytes) {
+    const std::string fresh = DecodePath() + ".new";
+    test_files::WriteFile(fresh, bytes);
+    fs::last_write_time(fresh, LocalNoon(2009, 8, 22));
+    fs::rename(fresh, DecodePath());
+  }
+
+  std::string Log() const { return ReadWhole(LogPath()); }
+  bool Recovered() const {
+    return watcher->DecodePath() == kFallbackDecodePath && window.caption == kFallbackCaption;
+  }
+  bool StillWatching() const {
+    return watcher->DecodePath() == DecodePath() && window.caption == kWaitingCaption;
+  }
+
+  // A window and a watch loop as fresh as at the program's start.
+  void Restart() {
+    window = LoggingWindow();
+    watcher.emplace(window, files, clock);
+  }
+
+  TempDir dir;
+  LoggingWindow window;
+  RacingFiles files;
+  // The watch loop's clock, moved on by the tests.
+  std::chrono::steady_clock::time_point now{};
+  WatchClock clock = [this] { return now; };
+  std::optional<DecodeWatcher> watcher{std::in_place, window, files, clock};
+
+ private:
+  template <typename Change>
+  void Dated(Change change) {
+    change();
+    fs::last_write_time(DecodePath(), LocalNoon(2009, 8, 22));
+  }
+};
+
+// ===================== the decode file =====================
+
+// Missing at Go: recovered. The fallback path is polled from then on, so a
+// decode file that turns up later in the working directory is ignored.
+TEST_F(FaultMatrix, DecodeFileMissingAtGoIsRecovered) {
+  Go();
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_TRUE(Recovered());
+  Write(Decode("0712") + "\r\n");
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_EQ(window.caption, kFallbackCaption);
+  EXPECT_EQ(Log(), "");
+}
+
+// Deleted while watched: what was shown and logged stays; then recovered,
+// and a file recreated in the working directory is ignored.
+TEST_F(FaultMatrix, DecodeFileDeletedWhileWatchedIsRecovered) {
+  Write(Decode("0712") + "\r\n");
+  Go();
+  EXPECT_EQ(Pass(), Lines{Shown("0712")});
+  fs::remove(DecodePath());
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_TRUE(Recovered());
+  Write(Decode("0712") + "\r\n" + Decode("0713") + "\r\n");
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_EQ(Log(), Logged("0712"));
+}
+
+// A decode file replaced (renamed over) or truncated to empty, then holding
+// `lines` decodes. While its length stays at or below the largest length
+// acted on it is ignored; the first growth past it shows and logs the last
+// line at that moment, and the loop never leaves the decode file.
+TEST_F(FaultMatrix, ReplacedOrTruncatedFilesAreActedOnOnlyPastTheLargestLength) {
+  struct Case {
+    const char* name;
+    bool byRename;  // else truncated to empty, then regrown
+    int lines;      // decodes in the file afterwards; the old file held 3
+  };
+  const Case cases[] = {
+      {"renamed over, bigger", true, 5},
+      {"renamed over, smaller", true, 1},
+      {"truncated, regrown past the old length", false, 5},
+      {"truncated, regrown below the old length", false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir other;
+    LoggingWindow fresh;
+    RacingFiles disk;
+    DecodeWatcher watching(fresh, disk);
+    const std::string path = other.File("ALL.TXT");
+    const auto dated = [&] { fs::last_write_time(path, LocalNoon(2009, 8, 22)); };
+    fresh.logPath = other.File("LOG.TXT");
+    test_files::WriteFile(
+        path, Decode("0701") + "\r\n" + Decode("0702") + "\r\n" + Decode("0703") + "\r\n");
+    dated();
+    watching.Start(other.Path().string());
+    watching.RunPass();
+    ASSERT_EQ(fresh.shown, Lines{Shown("0703")});
+
+    std::string after;
+    for (int i = 1; i <= c.lines; ++i) after += Decode("08" + std::to_string(10 + i)) + "\r\n";
+    const std::string last = "08" + std::to_string(10 + c.lines);
+    if (c.byRename) {
+      test_files::WriteFile(path + ".new", after);
+      fs::rename(path + ".new", path);
+    } else {
+      fs::resize_file(path, 0);
+      watching.RunPass();  // empty: ignored
+      test_files::AppendFile(path, after);
+    }
+    dated();
+    watching.RunPass();
+    const bool past = c.lines > 3;
+    EXPECT_EQ(fresh.shown, past ? (Lines{Shown("0703"), Shown(last)}) : Lines{Shown("0703")});
+
+    // Growing on past the old length shows the line last written then.
+    test_files::AppendFile(
+        path, Decode("0900") + "\r\n" + Decode("0901") + "\r\n" + Decode("0902") + "\r\n");
+    dated();
+    watching.RunPass();
+    EXPECT_EQ(fresh.shown.back(), Shown("0902"));
+    EXPECT_EQ(ReadWhole(fresh.logPath),
+              Logged("0703") + (past ? Logged(last) : "") + Logged("0902"));
+    EXPECT_EQ(watching.DecodePath(), path);
+    EXPECT_EQ(fresh.caption, kWaitingCaption);
+  }
+}
+
+// What is no regular file in the decode file's place - at Go, while
+// watched, or slipped in between the length poll and the read - is a failed
+// step: recovered, never blocking, nothing new logged. The one thing shown
+// again is the last line held from before: a failed read keeps it, and it
+// still carries the marker, so it is shown and logged a second time.
+TEST_F(FaultMatrix, NoRegularFileInTheDecodeFilesPlaceIsRecoveredWithoutBlocking) {
+  struct Kind {
+    const char* name;
+    std::function<void(const std::string&)> make;
+  };
+  const Kind kinds[] = {
+      {"directory", [](const std::string& path) { fs::create_directory(path); }},
+      {"FIFO", [](const std::string& path) { MakeFifo(path); }},
+      {"link to /dev/zero", [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+  };
+  enum class When { kAtGo, kWhileWatched, kBetweenPollAndRead };
+  for (const Kind& kind : kinds) {
+    for (const When when : {When::kAtGo, When::kWhileWatched, When::kBetweenPollAndRead}) {
+      SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(static_cast<int>(when)));
+      Restart();
+      fs::remove_all(DecodePath());
+      fs::remove_all(LogPath());
+
+      if (when == When::kAtGo) kind.make(DecodePath());
+      if (when != When::kAtGo) Write(Decode("0712") + "\r\n");
+      Go();
+      if (when != When::kAtGo) {
+        ASSERT_EQ(Pass(), Lines{Shown("0712")});
+        fs::remove(DecodePath());
+        if (when == When::kWhileWatched) kind.make(DecodePath());
+      }
+      if (when == When::kBetweenPollAndRead) {
+        Write(Decode("0712") + "\r\n" + Decode("0713") + "\r\n");
+        files.afterPoll = [&] {
+          fs::remove(DecodePath());
+          kind.make(DecodePath());
+        };
+      }
+      // Between poll and read: the read fails and the date is then asked of
+      // the fallback path, which fails in turn; the line and the date held
+      // from before are shown again.
+      EXPECT_EQ(Pass(), when == When::kBetweenPollAndRead ? Lines{Shown("0712")} : Lines{});
+      EXPECT_TRUE(Recovered());
+      EXPECT_EQ(Pass(), Lines{});
+      const std::string logged = when == When::kAtGo ? "" : Logged("0712");
+      EXPECT_EQ(Log(), when == When::kBetweenPollAndRead ? logged + logged : logged);
+    }
+  }
+}
+
+// Decodes come in bursts: one appended between the length poll and the read
+// is not read in that pass, which reads only as far as the length polled. It
+// is a growth of its own at the next pass, so each decode is shown and
+// logged once.
+TEST_F(FaultMatrix, ADecodeAppendedBetweenPollAndReadIsTakenAtTheNextPass) {
+  Write("");
+  Go();
+  Append(Decode("0701") + "\r\n");
+  files.afterPoll = [this] { Append(Decode("0702") + "\r\n"); };
+  EXPECT_EQ(Pass(), Lines{Shown("0701")});
+  EXPECT_EQ(Pass(), Lines{Shown("0702")});
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_EQ(watcher->LastSize(), fs::file_size(DecodePath()));
+  Append(Decode("0703") + "\r\n");
+  EXPECT_EQ(Pass(), Lines{Shown("0703")});
+  EXPECT_EQ(Log(), Logged("0701") + Logged("0702") + Logged("0703"));
+}
+
+// A line written in two pieces, the second after a pause. A first piece
+// without a line end is waited on: when the rest comes within the wait (the
+// system splitting one write at a page boundary does that in microseconds)
+// the line is shown and logged once, whole. When the decoder pauses longer,
+// each piece is a growth of its own and taken as it then stands: a first
+// piece with the marker is shown (and logged) as it stands, and the whole
+// line a second time; a first piece without the marker is ignored.
+TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsWaitedOnThenTakenAsItStands) {
+  const std::string line = Decode("0712");
+  struct Case {
+    const char* name;
+    std::size_t splitAt;  // bytes of line + CR LF in the first piece
+    bool longPause;       // longer than the wait on a line without line end
+    Lines messages;       // of the lines shown and logged, in order
+  };
+  const std::string whole = "ABC DEF GH";
+  const Case cases[] = {
+      {"inside the message, after the marker", 40, false, {whole}},
+      {"before the marker", 20, false, {whole}},
+      {"before the line end", line.size(), false, {whole}},
+      // A CR at the file's end may be waiting for its LF, so it is waited
+      // on like a line without a line end.
+      {"between CR and LF", line.size() + 1, false, {whole}},
+      {"inside the message, after the marker; long pause", 40, true, {"ABC D", whole}},
+      {"before the marker; long pause", 20, true, {whole}},
+      {"before the line end; long pause", line.size(), true, {whole, whole}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoggingWindow fresh;
+    DecodeWatcher watching(fresh, files, clock);
+    TempDir other;
+    const std::string path = other.File("ALL.TXT");
+    const std::string written = line + "\r\n";
+    test_files::WriteFile(path, "");
+    fresh.logPath = other.File("LOG.TXT");
+    watching.Start(other.Path().string());
+    for (const std::string& piece : {written.substr(0, c.splitAt), written.substr(c.splitAt)}) {
+      test_files::AppendFile(path, piece);
+      fs::last_write_time(path, LocalNoon(2009, 8, 22));
+      for (int pass = 0; pass < 20; ++pass) {
+        watching.RunPass();
+        now += c.longPause ? kUnendedLineWait / 10 : std::chrono::microseconds(1);
+      }
+    }
+    now += kUnendedLineWait;
+    watching.RunPass();
+    Lines shown;
+    std::string logged;
+    for (const std::string& message : c.messages) {
+      shown.push_back(Shown("0712", message));
+      logged += Logged("0712", message);
+    }
+    EXPECT_EQ(fresh.shown, shown);
+    EXPECT_EQ(ReadWhole(fresh.logPath), logged);
+  }
+}
+
+// Every kind of line end ends a line; a line end right after another ends
+// an empty line, which has no marker and is ignored.
+TEST_F(FaultMatrix, CrOnlyLfOnlyAndMixedLineEnds) {
+  struct Growth {
+    std::string appended;
+    std::optional<std::string> shownTime;  // nullopt: ignored
+  };
+  struct Case {
+    const char* name;
+    std::vector<Growth> growths;
+  };
+  const Case cases[] = {
+      {"CR only",
+       {{Decode("0701") + "\r", "0701"},
+        {Decode("0702") + "\r" + Decode("0703") + "\r", "0703"},
+        {"\r", std::nullopt}}},
+      {"LF only",
+       {{Decode("0701") + "\n", "0701"},
+        {Decode("0702") + "\n" + Decode("0703") + "\n", "0703"},
+        {"\n", std::nullopt}}},
+      {"mixed",
+       {{Decode("0701") + "\r", "0701"},
+        {Decode("0702") + "\n", "0702"},
+        {Decode("0703") + "\r\n", "0703"},
+        {Decode("0704") + "\n\r", std::nullopt},
+        {Decode("0705") + "\r\r\n", std::nullopt},
+        {Decode("0706") + "\n" + Decode("0707") + "\r" + Decode("0708"), "0708"},
+        {"\r\n" + Decode("0709") + "\r\n", "0709"}}},
+  };
+  for (const Case& c : cases) {
+    LoggingWindow fresh;
+    DecodeWatcher watching(fresh, files, clock);
+    TempDir other;
+    const std::string path = other.File("ALL.TXT");
+    test_files::WriteFile(path, "");
+    fresh.logPath = other.File("LOG.TXT");
+    watching.Start(other.Path().string());
+    std::string logged;
+    for (const Growth& growth : c.growths) {
+      SCOPED_TRACE(std::string(c.name) + ": " + ::testing::PrintToString(growth.appended));
+      test_files::AppendFile(path, growth.appended);
+      fs::last_write_time(path, LocalNoon(2009, 8, 22));
+      const std::size_t before = fresh.shown.size();
+      watching.RunPass();
+      // A last line without a line end is taken once the wait is over.
+      now += kUnendedLineWait;
+      watching.RunPass();
+      if (growth.shownTime) {
+        ASSERT_EQ(fresh.shown.size(), before + 1);
+        EXPECT_EQ(fresh.shown.back(), Shown(*growth.shownTime));
+        logged += Logged(*growth.shownTime);
+      } else {
+        EXPECT_EQ(fresh.shown.size(), before);
+      }
+    }
+    EXPECT_EQ(ReadWhole(fresh.logPath), logged) << c.name;
+  }
+}
+
+// Whatever bytes the decoder wrote stand in the fields unchanged: NUL, the
+// upper half of the 8-bit range, and byte runs that are no UTF-8. Shown and
+// logged byte for byte.
+TEST_F(FaultMatrix, AnyBytesGoThroughTheFieldsUnchanged) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::string time;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"NUL",
+       "0\0"s
+       "12",
+       "AB\0CD\0"s},
+      {"0x80-0xFF", "\x80\xff\xfe\xa0", "\xe9t\xe9 \xff\x80\xc0\xc1"},
+      {"invalid UTF-8", "\xc3\x28\xed\xa0", "\xed\xa0\x80 \xf8\x88\x80\x80\x80 \xc0\xaf \xe2\x82"},
+      {"every byte but line ends and the marker", "\x01\x7f\x9f\x1a",
+       "\x01\x02\x0b\x0c\x1b\x7f\x8d\xa0\xfe\xff"},
+  };
+  Write("");
+  Go();
+  std::string logged;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(c.time.size(), 4U);
+    Append(Decode(c.time, c.message) + "\r\n");
+    EXPECT_EQ(Pass(), Lines{Shown(c.time, c.message)});
+    logged += Logged(c.time, c.message);
+  }
+  EXPECT_EQ(Log(), logged);
+  EXPECT_TRUE(StillWatching());
+}
+
+// A last line of 1 GiB with no line end (a sparse file: a decode, then a
+// hole of NUL bytes, then the marker): read from its end back to its start
+// with memory bounded by the read's one chunk, never by the line. Shown, its
+// head being the decode and the NUL bytes after it.
+TEST_F(FaultMatrix, AGibibyteLastLineIsShownWithMemoryBounded) {
+  Write(Decode("0700") + "\r\n" + Decode("0712"));
+  fs::resize_file(DecodePath(), kGiB);
+  Append(" *");
+  Go();
+  const std::optional<long> before = PeakRssKiB(true);
+  EXPECT_EQ(Pass(), Lines{});  // no line end: waited on
+  now += kUnendedLineWait;
+  const Lines shown = Pass();
+  const std::optional<long> after = PeakRssKiB(false);
+
+  const std::string holeInMessage(8, '\0');  // the display message has 18 columns
+  EXPECT_EQ(shown, Lines{Shown("0712", "ABC DEF GH" + holeInMessage)});
+  EXPECT_EQ(Log(), Logged("0712", "ABC DEF GH" + holeInMessage + std::string(4, '\0')));
+  EXPECT_EQ(watcher->LastSize(), kGiB + 2);
+  ASSERT_TRUE(before && after);
+  const long growthKiB = *after - *before;
+  std::cout << "[ figures  ] peak RSS growth reading a 1 GiB last line: " << growthKiB << " KiB\n";
+  EXPECT_LT(growthKiB, 16 * 1024);
+}
+
+// A decode file past 4 GiB (sparse): lengths are 64-bit. The file jumps
+// from a small length to one whose low 32 bits are below it, and then grows
+// on: both growths are acted on, and the line at the end is shown.
+TEST_F(FaultMatrix, AFileOverFourGibibytesIsFollowedWithSixtyFourBitLengths) {
+  Write(Decode("0700") + "\r\n" + Decode("0701") + "\r\n");
+  Go();
+  EXPECT_EQ(Pass(), Lines{Shown("0701")});
+  const std::uint64_t small = watcher->LastSize();
+
+  fs::resize_file(DecodePath(), 4 * kGiB);
+  Append("\r\n" + Decode("0712") + "\r\n");
+  const std::uint64_t huge = fs::file_size(DecodePath());
+  ASSERT_LT(huge % (4 * kGiB), small);
+  EXPECT_EQ(Pass(), Lines{Shown("0712")});
+  EXPECT_EQ(watcher->LastSize(), huge);
+
+  Append(Decode("0713") + "\r\n");
+  EXPECT_EQ(Pass(), Lines{Shown("0713")});
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_EQ(Log(), Logged("0701") + Logged("0712") + Logged("0713"));
+  EXPECT_TRUE(StillWatching());
+}
+
+// ===================== the log file =====================
+
+// The log breaks after its first record and is mended after three more
+// decodes. Every decode is shown; the loop never leaves the decode file (a
+// bad log is no reason to stop watching); the records that could not be
+// written are kept and go into the file first once it takes writes again,
+// in order, none twice; and nothing ever blocks.
+TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
+  const std::string logDir = dir.File("logs");
+  const std::string log = logDir + "/LOG.TXT";
+  const std::string aside = dir.File("aside");
+  // Puts `replacement` where the log file stands, the log file aside.
+  const auto inPlaceOfLog = [&](std::function<void()> replacement) {
+    fs::rename(log, aside);
+    replacement();
+  };
+  const auto logBack = [&] {
+    fs::remove_all(log);
+    fs::rename(aside, log);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> breakLog;
+    std::function<void()> mendLog;
+  };
+  const Case cases[] = {
+      {"directory missing", [&] { fs::rename(logDir, aside); }, [&] { fs::rename(aside, logDir); }},
+      {"a directory where the log should be",
+       [&] { inPlaceOfLog([&] { fs::create_directory(log); }); }, logBack},
+      {"a link to /dev/full", [&] { inPlaceOfLog([&] { fs::create_symlink("/dev/full", log); }); },
+       logBack},
+      {"a FIFO without reader", [&] { inPlaceOfLog([&] { MakeFifo(log); }); }, logBack},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(logDir);
+    fs::remove_all(aside);
+    fs::create_directory(logDir);
+    Restart();
+    Write("");
+    Go();
+    window.logPath = log;
+
+    Append(Decode("0701") + "\r\n");
+    EXPECT_EQ(Pass(), Lines{Shown("0701")});
+    c.breakLog();
+    for (const std::string time : {"0702", "0703", "0704"}) {
+      Append(Decode(time) + "\r\n");
+      EXPECT_EQ(Pass(), Lines{Shown(time)});
+    }
+    EXPECT_EQ(window.book.KeptCount(), 3U);
+    EXPECT_TRUE(StillWatching());
+    c.mendLog();
+    EXPECT_EQ(ReadWhole(log), Logged("0701"));
+
+    Append(Decode("0705") + "\r\n");
+    EXPECT_EQ(Pass(), Lines{Shown("0705")});
+    Append(Decode("0706") + "\r\n");
+    EXPECT_EQ(Pass(), Lines{Shown("0706")});
+    EXPECT_EQ(ReadWhole(log), Logged("0701") + Logged("0702") + Logged("0703") + Logged("0704") +
+                                  Logged("0705") + Logged("0706"));
+    EXPECT_EQ(window.book.KeptCount(), 0U);
+    EXPECT_EQ(window.book.DroppedCount(), 0U);
+  }
+}
+
+// A log file that exists is appended to: what it held stays, byte for byte,
+// also when it does not end in a line end.
+TEST_F(FaultMatrix, AnExistingLogIsAppendedToNeverTruncated) {
+  for (const std::string held : {"0600, 1,-2, .1, 5, 1, \"OLD\"\r\n", "no line end \xff"}) {
+    test_files::WriteFile(LogPath(), held);
+    Write(Decode("0712") + "\r\n");
+    Restart();
+    Go();
+    EXPECT_EQ(Pass(), Lines{Shown("0712")});
+    Append(Decode("0713") + "\r\n");
+    EXPECT_EQ(Pass(), Lines{Shown("0713")});
+    EXPECT_EQ(Log(), held + Logged("0712") + Logged("0713"));
+  }
+}
+
+}  // namespace
+}  // namespace velk
