@@ -17,6 +17,9 @@ xsession_start() {
     Xvfb ":$n" -screen 0 640x400x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
+    # A real window on that display, also when the caller (ctest) asked Qt
+    # for the offscreen platform.
+    export QT_QPA_PLATFORM=xcb
     local _
     for _ in $(seq 100); do
       xdpyinfo >/dev/null 2>&1 && return 0
