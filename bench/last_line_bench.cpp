@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/support/test_files.h"
 #include "watch/decode_file.h"
 #include "watch/last_line.h"
 
@@ -66,26 +67,7 @@ constexpr std::uint64_t kKiB = 1024;
 constexpr std::uint64_t kMiB = 1024 * kKiB;
 constexpr std::uint64_t kGiB = 1024 * kMiB;
 
-class TempDir {
- public:
-  TempDir() {
-    const auto stamp = Clock::now().time_since_epoch().count();
-    path_ =
-        std::filesystem::temp_directory_path() / ("velk_last_line_bench_" + std::to_string(stamp) +
-                                                  "_" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using velk::test_files::TempDir;
 
 // A decode line of the usual 48 bytes with CR LF, its time taken from `n`.
 std::string DecodeLine(std::uint64_t n) {

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "logfile/log_book.h"
-#include "tests/watch/test_files.h"
+#include "tests/support/test_files.h"
 #include "watch/watcher.h"
 
 namespace velk {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/support/test_files.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/resource.h>
@@ -54,20 +55,9 @@ void WriteWhole(const fs::path& path, const std::string& bytes) {
 // A fresh directory of its own for every test, removed afterwards.
 class LogBookFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() /
-           ("velk_logbook_" + std::to_string(random()) + "_" + std::to_string(random()));
-    ASSERT_TRUE(fs::create_directory(dir_));
-    log_ = dir_ / "MYLOG.TXT";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  fs::path dir_;
-  fs::path log_;
+  test_files::TempDir temp_;
+  const fs::path& dir_ = temp_.Path();
+  const fs::path log_ = dir_ / "MYLOG.TXT";
 };
 
 TEST_F(LogBookFileTest, WorkedExampleIsWrittenByteForByte) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/test_files.h"
+
 namespace velk::sim {
 namespace {
 
@@ -23,12 +25,8 @@ std::string Contents(const fs::path& path) {
 
 class DecodeFileWriterTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() / ("velk_sim_writer_" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  velk::test_files::TempDir temp_;
+  const fs::path& dir_ = temp_.Path();
 
   WriterSettings Settings() const {
     return {(dir_ / "ALL.TXT").string(), (dir_ / "echo.txt").string(), 0ms, 0, 0};
@@ -38,7 +36,6 @@ class DecodeFileWriterTest : public testing::Test {
 
   static std::string Line(int n) { return "line " + std::to_string(n) + "\r\n"; }
 
-  fs::path dir_;
   std::string error_;
 };
 

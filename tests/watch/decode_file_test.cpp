@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "common/platform.h"
-#include "tests/watch/test_files.h"
+#include "tests/support/test_files.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/watch/test_files.h"
+#include "tests/support/test_files.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
