@@ -264,10 +264,11 @@ bool VELK_Logging::Yield() {
 
 void VELK_Logging::WatchDecodeFileForChanges() {
   passesUntilRewatch_ = kPassesBetweenRewatch;
-  const QString path = QString::fromStdString(watcher_.DecodePath());
-  if (notifiedPath_ == watcher_.DecodePath() && changeNotifier_->files().contains(path)) return;
-  if (!changeNotifier_->files().isEmpty()) changeNotifier_->removePaths(changeNotifier_->files());
   notifiedPath_ = watcher_.DecodePath();
+  const QString path = QString::fromStdString(notifiedPath_);
+  const QStringList watched = changeNotifier_->files();
+  if (watched.contains(path)) return;
+  if (!watched.isEmpty()) changeNotifier_->removePaths(watched);
   // Fails quietly while the file does not exist; tried again later.
   changeNotifier_->addPath(path);
 }
