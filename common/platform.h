@@ -21,6 +21,29 @@ char PathSeparator();
 // The broken-down local time of a moment.
 std::tm LocalTime(std::time_t moment);
 
+// Which file a path names, whatever its name: two statuses with the same
+// identity describe the same file. Device and inode on POSIX; volume serial
+// number and file index on Windows.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// A regular file's length, last modification and identity, all taken from
+// the file itself at one moment (on Windows from an open handle, not from the
+// directory entry, which may lag behind a file that is being written).
+struct FileStatus {
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+  FileIdentity identity;
+};
+
+// The status of the file at `path`; nullopt when it is missing, cannot be
+// looked at, or is not a regular file (a directory, a FIFO, a device).
+std::optional<FileStatus> StatusOf(const std::string& path);
+
 // A regular file opened for reading without ever blocking: FIFOs, devices
 // and directories are refused at open. On Windows the file is shared for
 // reading, writing and deletion, so the program writing it is never held up.

@@ -18,6 +18,16 @@ std::tm LocalTime(std::time_t moment) {
   return local;
 }
 
+std::optional<FileStatus> StatusOf(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    return std::nullopt;
+  }
+  return FileStatus{static_cast<std::uint64_t>(status.st_size), status.st_mtime,
+                    FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                                 static_cast<std::uint64_t>(status.st_ino)}};
+}
+
 namespace {
 
 class PosixReadOnlyFile final : public ReadOnlyFile {

@@ -1,6 +1,5 @@
 #include "watch/decode_file.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -26,10 +25,9 @@ std::string DateText(const std::tm& local) {
 }  // namespace
 
 std::optional<std::uint64_t> DiskDecodeFiles::Length(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t length = std::filesystem::file_size(path, error);
-  if (error) return std::nullopt;
-  return static_cast<std::uint64_t>(length);
+  const std::optional<platform::FileStatus> status = platform::StatusOf(path);
+  if (!status) return std::nullopt;
+  return status->size;
 }
 
 LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path, std::uint64_t upTo) {
@@ -39,14 +37,9 @@ LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path, std::uint64_
 }
 
 std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_time_type modified = std::filesystem::last_write_time(path, error);
-  if (error) return std::nullopt;
-  // Whole seconds first: the file clock's epoch may lie far from the system
-  // clock's, and shifting nanoseconds between them could overflow.
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(modified);
-  const auto sinceEpoch = std::chrono::file_clock::to_sys(seconds).time_since_epoch();
-  return DateText(platform::LocalTime(static_cast<std::time_t>(sinceEpoch.count())));
+  const std::optional<platform::FileStatus> status = platform::StatusOf(path);
+  if (!status) return std::nullopt;
+  return DateText(platform::LocalTime(status->modified));
 }
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
