@@ -25,6 +25,21 @@ static void RegisterWindowResources() {
 
 namespace {
 
+// A font as the form's layout names it: family, size in points at the
+// layout's 96 dots per inch, and weight.
+struct FormFont {
+  const char* family;
+  int points;
+  bool bold;
+};
+
+// Every control takes the form's font, except the clock.
+constexpr FormFont kFormFont{"MS Sans Serif", 8, false};
+constexpr FormFont kTimeNowFont{"MS Sans Serif", 12, true};
+
+constexpr int kLayoutDotsPerInch = 96;
+constexpr int kPointsPerInch = 72;
+
 constexpr int kClientWidth = 480;
 constexpr int kClientHeight = 248;
 constexpr int kStartMsgWidth = 329;
@@ -41,6 +56,25 @@ void SetTextColour(QWidget* box, const QColor& colour) {
   QPalette palette = box->palette();
   palette.setColor(QPalette::Text, colour);
   box->setPalette(palette);
+}
+
+// "MS Sans Serif" is a Windows font. Where it is missing, the fonts closest
+// to it in metrics stand in, rather than the desktop's default font.
+void SubstituteFormFonts() {
+  QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "DejaVu Sans Condensed"});
+}
+
+// The layout is drawn in pixels at 96 dots per inch, so its fonts are sized
+// in the same pixels (8 points are 11 pixels there) and scale with the
+// screen together with the controls, whatever the desktop's font settings.
+// Whole-pixel glyph advances, as the bitmap font the layout was drawn for
+// has, keep the widths the same on every desktop too.
+QFont ToQFont(const FormFont& form) {
+  QFont font(form.family);
+  font.setPixelSize((form.points * kLayoutDotsPerInch + kPointsPerInch / 2) / kPointsPerInch);
+  font.setBold(form.bold);
+  font.setHintingPreference(QFont::PreferFullHinting);
+  return font;
 }
 
 QString FromUtf8(std::string_view text) {
@@ -61,6 +95,8 @@ void VELK_Logging::CreateControls() {
   setObjectName("VELK_Logging");
   setWindowTitle("VELK Logger  TANDO");
   setFixedSize(kClientWidth, kClientHeight);
+  SubstituteFormFonts();
+  setFont(ToQFont(kFormFont));
   QIcon icon;
   icon.addFile(":/icons/velk_32.png", QSize(32, 32));
   icon.addFile(":/icons/velk_16.png", QSize(16, 16));
@@ -72,7 +108,7 @@ void VELK_Logging::CreateControls() {
   TimeNow->setAccessibleName("Clock");
   TimeNow->setGeometry(8, 8, 89, 25);
   TimeNow->setAlignment(Qt::AlignCenter);
-  TimeNow->setFont(QFont("MS Sans Serif", 12, QFont::Bold));
+  TimeNow->setFont(ToQFont(kTimeNowFont));
   TimeNow->hide();
 
   Go = new QPushButton("Go", this);

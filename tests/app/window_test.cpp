@@ -144,7 +144,7 @@ class WindowTest : public QObject {
     }
     auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
     QCOMPARE(timeNow->font().family(), QString("MS Sans Serif"));
-    QCOMPARE(timeNow->font().pointSize(), 12);
+    QCOMPARE(timeNow->font().pixelSize(), 16);  // 12 points at 96 dots per inch
     QVERIFY(timeNow->font().bold());
     QCOMPARE(timeNow->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
     QCOMPARE(window.findChild<QPlainTextEdit*>("Info")->verticalScrollBarPolicy(),
