@@ -49,7 +49,8 @@ class Table {
   void Below(const std::string& figure, const std::string& key, const char* pattern, double limit,
              const std::string& goal) {
     const std::optional<double> value = Figure(key);
-    Add({figure, value ? Format(pattern, *value) : "n/a", goal, Judge(value, *value < limit)});
+    Add({figure, value ? Format(pattern, *value) : "n/a", goal,
+         Judge(value.has_value(), value && *value < limit)});
   }
 
   // One figure against another; at most `limit` times.
@@ -101,9 +102,6 @@ class Table {
   static Verdict Judge(bool known, bool good) {
     if (!known) return Verdict::kNotRun;
     return good ? Verdict::kMet : Verdict::kMissed;
-  }
-  static Verdict Judge(const std::optional<double>& value, bool good) {
-    return Judge(value.has_value(), value && good);
   }
   static const char* VerdictText(Verdict verdict) {
     switch (verdict) {
