@@ -1,0 +1,121 @@
+#pragma once
+
+// The program's one window on Windows, made of the system's own controls
+// (EDIT, BUTTON, STATIC) as the shared window table lays them out. It owns
+// the controls, the two fields that arming the log writes (LogFlag and Fi2)
+// and the routing of window messages to the handlers; the handlers hand the
+// work to the watch, logfile and clock libraries and only carry out what
+// those decide on the controls.
+
+#include <windows.h>
+// An empty leftover of 16-bit Windows that would swallow the watch loop's
+// Yield.
+#undef Yield
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "app/window_table.h"
+#include "clock/local_time_of_day.h"
+#include "logfile/log_arming.h"
+#include "logfile/log_book.h"
+#include "watch/decode_file.h"
+#include "watch/watcher.h"
+
+class VELK_Logging final : private velk::WatchWindow, private velk::LogControls {
+ public:
+  explicit VELK_Logging(HINSTANCE instance);
+  ~VELK_Logging() override;
+  VELK_Logging(const VELK_Logging&) = delete;
+  VELK_Logging& operator=(const VELK_Logging&) = delete;
+
+  // Creates the window with its controls and shows it; false when the
+  // system refuses.
+  bool Create(int showCommand);
+
+  // Handles the window's messages until it is closed; the exit status.
+  int Run();
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnCommand(WORD id, WORD code);
+  std::optional<LRESULT> TextColour(HDC dc, HWND control);
+
+  void CreateControls();
+  void ScaleTo(UINT dotsPerInch);
+  int Scaled(int designPixels) const;
+  HFONT FontFor(const velk::window::Control& control) const;
+  void PlaceStartMsg();
+  HWND Control(velk::window::Id id) const { return controls_[id]; }
+
+  // Dispatches every pending message; false once the window has gone.
+  bool DispatchPending();
+  void WaitForMessageOrChange();
+  void WatchDecodeFolder();
+  void StopWatchingFolder();
+  void ShowPendingInfo();
+  bool InfoShowsItsEnd() const;
+  void ScrollInfoToLine(int firstVisible);
+  void MoveFocusFrom(HWND control);
+
+  void Form_Load();
+  void Form_Unload();
+  void Go_Click();
+  void LogLabel_Click();
+  void LogFile_Change();
+  void Timer1_Timer();
+
+  // What the watch loop does to the window.
+  bool LogArmed() const override;
+  void SetLogFileColour(velk::Colour colour) override;
+  void ShowStartMsg() override;
+  void HideStartMsg() override;
+  std::string StartMsgCaption() const override;
+  void SetStartMsgCaption(const std::string& caption) override;
+  void ShowTimeNow() override;
+  void HideGo() override;
+  void ShowInfo() override;
+  void AppendInfo(std::string_view displayLine) override;
+  void AppendLogRecord(const velk::LogRecord& record) override;
+  bool Yield() override;
+
+  // What arming the log does to the window.
+  void ShowLogFile() override;
+  void SetLogLabelCaption(std::string_view caption) override;
+  std::string LogFileText() const override;
+  void SetLogFileText(const std::string& text) override;
+  void DisableLogLabel() override;
+  std::string UpperCase(const std::string& text) const override;
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  std::array<HWND, velk::window::kControlCount> controls_{};
+  UINT dotsPerInch_ = velk::window::kDesignDotsPerInch;
+  HFONT formFont_ = nullptr;
+  HFONT clockFont_ = nullptr;
+  HICON bigIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+
+  // Text colours set by the program; the system's colour until then.
+  std::optional<COLORREF> timeNowColour_;
+  std::optional<COLORREF> logFileColour_;
+
+  velk::LogSettings settings_;
+  velk::DiskDecodeFiles decodeFiles_;
+  velk::DecodeWatcher watcher_;
+  velk::LogBook logBook_;
+  velk::LocalTimeOfDay timeOfDay_;
+
+  // Signalled when anything changes in the decode file's folder; wakes the
+  // watch loop early, while the length poll still decides what is read.
+  HANDLE folderChange_ = INVALID_HANDLE_VALUE;
+  std::string watchedFolderOf_;
+
+  // Display lines of the current pass, added to the list at its yield.
+  std::string pendingInfo_;
+
+  bool watching_ = false;
+  bool closing_ = false;
+};
