@@ -274,13 +274,28 @@ void VELK_Logging::ShowPendingInfo() {
       QString::fromLocal8Bit(pendingInfo_.data(), static_cast<qsizetype>(pendingInfo_.size()));
   pendingInfo_.clear();
   text.replace("\r\n", "\n");
+  // The view follows new decodes while it shows the end of the list; an
+  // operator reading further up keeps the view, and the caret of someone
+  // typing in the list stays where it is.
+  QScrollBar* scroll = Info->verticalScrollBar();
+  const bool following = scroll->value() == scroll->maximum();
+  const int viewed = scroll->value();
+  const QTextCursor caret = Info->textCursor();
+  const int caretAnchor = caret.anchor();
+  const int caretPosition = caret.position();
   // Appended at the very end, after whatever the list holds (also text the
   // operator typed), without rebuilding the list's text.
   QTextCursor end(Info->document());
   end.movePosition(QTextCursor::End);
   end.insertText(text);
-  QScrollBar* scroll = Info->verticalScrollBar();
-  scroll->setValue(scroll->maximum());
+  if (caret.anchor() != caretAnchor || caret.position() != caretPosition) {
+    // A caret at the end was pushed along by the new text.
+    QTextCursor kept(Info->document());
+    kept.setPosition(caretAnchor);
+    kept.setPosition(caretPosition, QTextCursor::KeepAnchor);
+    Info->setTextCursor(kept);
+  }
+  scroll->setValue(following ? scroll->maximum() : viewed);
 }
 
 void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {

@@ -1,6 +1,7 @@
 // The window on the offscreen platform: its controls at start, the routing
 // of its events, and the watch loop, the log and the clock end to end.
 
+#include <QApplication>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,6 +11,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +29,10 @@ namespace {
 constexpr char kWorkedExample[] = "0712    3  -23  0.3   -5    3 *    ABC DEF GH";
 constexpr char kWorkedDisplay[] = " 0712z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ABC DEF GH";
 constexpr char kWorkedLogLine[] = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
+// A decode as wide as half of the decoder's are.
+constexpr char kTypicalDecode[] = "1032    7  -10 -2.3  218    4 *    EW5U S8IUD -22";
+constexpr char kTypicalDisplay[] =
+    " 1032z   Sync= 7  dB=-10  DT=-2.3  DF= 218  W= 4     EW5U S8IUD -22";
 
 void Append(const QString& path, const QByteArray& bytes) {
   QFile file(path);
@@ -85,6 +95,28 @@ Step Pause(int ms) {
     if (!started->isValid()) started->start();
     return started->elapsed() >= ms;
   };
+}
+
+// The rectangle a control draws its caption or text in, as its style lays
+// it out.
+QRect TextArea(QWidget* control) {
+  QStyle* style = control->style();
+  if (auto* button = qobject_cast<QPushButton*>(control)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    return style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+  }
+  if (auto* box = qobject_cast<QLineEdit*>(control)) {
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    return style->subElementRect(QStyle::SE_LineEditContents, &option, box);
+  }
+  if (auto* list = qobject_cast<QPlainTextEdit*>(control)) {
+    const int margin = qCeil(list->document()->documentMargin());
+    return list->viewport()->contentsRect().adjusted(margin, margin, -margin, -margin);
+  }
+  return control->contentsRect();
 }
 
 // The working directory of one test: a fresh temporary directory.
@@ -254,7 +286,9 @@ class WindowTest : public QObject {
         },
         [&] { return info->isVisible() && info->toPlainText() == first; },
         [&] {
-          // Text typed into the list stays; the next line follows it.
+          // Text typed at the end of the list stays; the next line follows it
+          // and the caret stays after the typed text.
+          info->moveCursor(QTextCursor::End);
           QTest::keyClicks(info, "note ");
           Append(decodePath, "0713   12   -7  1.5 1200    1 *    CQ K1ABC FN42\n");
           return true;
@@ -272,6 +306,7 @@ class WindowTest : public QObject {
     QVERIFY(startMsg->isHidden());
     QVERIFY(!info->isHidden());
     QCOMPARE(info->toPlainText(), first + second);
+    QCOMPARE(info->textCursor().position(), first.size() + 5);
     QCOMPARE(exitCode, 0);
     QVERIFY(!window.Watching());
   }
@@ -330,6 +365,77 @@ class WindowTest : public QObject {
     QCOMPARE(WhileWatching(window, steps), steps.size());
     QCOMPARE(colourAtGo, brightGreen);
     QCOMPARE(logFile->palette().color(QPalette::Text), red);
+  }
+
+  void readableOnADesktopWithBigFonts() {
+    const QFont desktopFont = QApplication::font();
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(desktopFont); });
+    QApplication::setFont(QFont(desktopFont.family(), 14));
+    WorkingDirectory work;
+    const QString decodePath = work.File("ALL.TXT");
+    Append(decodePath, "");
+    VELK_Logging window;
+    window.show();
+    auto* info = window.findChild<QPlainTextEdit*>("Info");
+    QScrollBar* scroll = info->verticalScrollBar();
+
+    int appended = 0;
+    const Step appendDecode = [&] {
+      Append(decodePath, QByteArray(kTypicalDecode) + "\r\n");
+      ++appended;
+      return true;
+    };
+    const Step decodeShown = [&] { return info->toPlainText().count('\n') == appended; };
+    QList<Step> steps;
+    for (int i = 0; i < 20; ++i) steps << appendDecode << decodeShown;
+    int readingAt = -1;
+    int valueAfterDecode = -1;
+    int maximumBefore = -1;
+    steps <<
+        [&] {
+          // Scrolled up to read an earlier decode.
+          readingAt = scroll->maximum() / 2;
+          scroll->setValue(readingAt);
+          return true;
+        } << appendDecode
+          << decodeShown;
+    steps <<
+        [&] {
+          valueAfterDecode = scroll->value();
+          maximumBefore = scroll->maximum();
+          scroll->setValue(scroll->maximum());
+          return true;
+        } << appendDecode
+          << decodeShown;
+    steps << [&] { return scroll->maximum() > maximumBefore; };
+    QCOMPARE(WhileWatching(window, steps), steps.size());
+    QVERIFY(readingAt > 0);
+    QCOMPARE(valueAfterDecode, readingAt);
+    QCOMPARE(scroll->value(), scroll->maximum());
+
+    const struct {
+      const char* control;
+      QString text;
+    } texts[] = {
+        {"Go", "Go"},
+        {"LogLabel", "Set Log File"},
+        {"StartMsg", "Waiting for first file update...."},
+        {"TimeNow", "00:00:00"},
+        {"Info", Today() + kWorkedDisplay},
+        {"Info", Today() + kTypicalDisplay},
+    };
+    for (const auto& [name, text] : texts) {
+      auto* control = window.findChild<QWidget*>(name);
+      const QRect area = TextArea(control);
+      const QFontMetrics metrics(control->font());
+      QVERIFY2(metrics.horizontalAdvance(text) <= area.width() && metrics.height() <= area.height(),
+               qPrintable(QString("%1: \"%2\" is %3 x %4 px, its area %5 x %6 px")
+                              .arg(name, text)
+                              .arg(metrics.horizontalAdvance(text))
+                              .arg(metrics.height())
+                              .arg(area.width())
+                              .arg(area.height())));
+    }
   }
 
   void closeWhileWatchingEndsLoop() {
