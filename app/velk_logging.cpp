@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/window_table.h"
 #include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
 
@@ -25,19 +26,8 @@ static void RegisterWindowResources() {
 
 namespace {
 
-// A font as the form's layout names it: family, size in points at the
-// layout's 96 dots per inch, and weight.
-struct FormFont {
-  const char* family;
-  int points;
-  bool bold;
-};
+namespace table = velk::window;
 
-// Every control takes the form's font, except the clock.
-constexpr FormFont kFormFont{"MS Sans Serif", 8, false};
-constexpr FormFont kTimeNowFont{"MS Sans Serif", 12, true};
-
-constexpr int kLayoutDotsPerInch = 96;
 constexpr int kPointsPerInch = 72;
 
 constexpr int kClientWidth = 480;
@@ -58,6 +48,10 @@ void SetTextColour(QWidget* box, const QColor& colour) {
   box->setPalette(palette);
 }
 
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 // "MS Sans Serif" is a Windows font. Where it is missing, the fonts closest
 // to it in metrics stand in, rather than the desktop's default font.
 void SubstituteFormFonts() {
@@ -69,16 +63,13 @@ void SubstituteFormFonts() {
 // screen together with the controls, whatever the desktop's font settings.
 // Whole-pixel glyph advances, as the bitmap font the layout was drawn for
 // has, keep the widths the same on every desktop too.
-QFont ToQFont(const FormFont& form) {
-  QFont font(form.family);
-  font.setPixelSize((form.points * kLayoutDotsPerInch + kPointsPerInch / 2) / kPointsPerInch);
+QFont ToQFont(const table::Font& form) {
+  QFont font(FromUtf8(form.family));
+  font.setPixelSize((form.points * table::kDesignDotsPerInch + kPointsPerInch / 2) /
+                    kPointsPerInch);
   font.setBold(form.bold);
   font.setHintingPreference(QFont::PreferFullHinting);
   return font;
-}
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
@@ -96,7 +87,7 @@ void VELK_Logging::CreateControls() {
   setWindowTitle("VELK Logger  TANDO");
   setFixedSize(kClientWidth, kClientHeight);
   SubstituteFormFonts();
-  setFont(ToQFont(kFormFont));
+  setFont(ToQFont(table::kFormFont));
   QIcon icon;
   icon.addFile(":/icons/velk_32.png", QSize(32, 32));
   icon.addFile(":/icons/velk_16.png", QSize(16, 16));
@@ -108,7 +99,7 @@ void VELK_Logging::CreateControls() {
   TimeNow->setAccessibleName("Clock");
   TimeNow->setGeometry(8, 8, 89, 25);
   TimeNow->setAlignment(Qt::AlignCenter);
-  TimeNow->setFont(ToQFont(kTimeNowFont));
+  TimeNow->setFont(ToQFont(table::kClockFont));
   TimeNow->hide();
 
   Go = new QPushButton("Go", this);
