@@ -29,6 +29,7 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VELK_LOG"
 
 Name "VELK_LOG ${VERSION}"
+BrandingText "VELK_LOG ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\VELK_LOG"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" InstallLocation
@@ -54,8 +55,9 @@ Var DataDir
 !define MUI_PAGE_HEADER_TEXT "Decoder Folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the folder where the decoder writes ALL.TXT."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "VELK_LOG follows ALL.TXT in the folder it is started in and writes its log file there. The Start-menu shortcut starts it in the folder below."
-!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "The folder where the decoder writes ALL.TXT"
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Decoder Folder"
 !define MUI_DIRECTORYPAGE_VARIABLE $DataDir
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW HideSpaceFigures
 !insertmacro MUI_PAGE_DIRECTORY
 
 !insertmacro MUI_PAGE_INSTFILES
@@ -64,6 +66,15 @@ Var DataDir
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE English
+
+; The decoder's folder takes no room: no space required or available on its page.
+Function HideSpaceFigures
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $1 $0 1023
+  ShowWindow $1 ${SW_HIDE}
+  GetDlgItem $1 $0 1024
+  ShowWindow $1 ${SW_HIDE}
+FunctionEnd
 
 ; Takes DIR as the guess when none is made yet and DIR\NAME exists.
 !macro GuessDataDir DIR NAME
