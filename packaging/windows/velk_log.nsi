@@ -159,8 +159,16 @@ FunctionEnd
 ; Takes away what the installer made and nothing else: the decoder's folder and
 ; the log files in it stay, and so does an install folder that holds other files.
 Section Uninstall
-  Delete "$SMPROGRAMS\${SHORTCUT}.lnk"
+  ; Windows keeps a running program's file: the operator closes VELK_LOG
+  ; first, or the uninstall stops with everything still in place.
+retry:
   Delete "$INSTDIR\VELK_LOG.exe"
+  ${If} ${FileExists} "$INSTDIR\VELK_LOG.exe"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "VELK_LOG is running. Close its window, then click Retry." /SD IDCANCEL IDRETRY retry
+    Abort "VELK_LOG is running: nothing was removed."
+  ${EndIf}
+  Delete "$SMPROGRAMS\${SHORTCUT}.lnk"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
