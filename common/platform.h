@@ -64,12 +64,21 @@ class ReadOnlyFile {
                                             std::size_t count) = 0;
 };
 
+// What became of an append: written in full, or the system's message for
+// why not (for example "No such file or directory"), in UTF-8.
+struct AppendOutcome {
+  bool written = false;
+  std::string failure;
+
+  explicit operator bool() const { return written; }
+};
+
 // Appends `bytes` to the file at `path`, creating it when absent, with one
 // unbuffered write on a file opened for appending, so that readers never see
 // half of it and other appenders never interleave inside it. When only part
 // could be written (a full disk) the file is cut back to the length it had
-// before, so it always ends where a whole append ended. Returns whether every
+// before, so it always ends where a whole append ended. Written when every
 // byte was written and the file closed without error.
-bool AppendWhole(const std::string& path, std::string_view bytes);
+AppendOutcome AppendWhole(const std::string& path, std::string_view bytes);
 
 }  // namespace velk::platform

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "common/platform.h"
 
@@ -89,6 +90,26 @@ off_t StartOfAppend(int fd, ssize_t wrote, bool regular) {
   return end >= wrote ? end - wrote : -1;
 }
 
+// The system's message for `error`. Thread-safe, whichever strerror_r the C
+// library has: GNU's returns the message, the XSI one fills the buffer.
+[[maybe_unused]] const char* MessageFrom(const char* message, const char*) {
+  return message;
+}
+[[maybe_unused]] const char* MessageFrom(int, const char* buffer) {
+  return buffer;
+}
+std::string SystemMessage(int error) {
+  char buffer[256] = {};
+  return MessageFrom(::strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+// A write to a regular file that stops short sets no error; the write of
+// the rest fails with the reason (a full disk, a file size limit). Only to
+// learn it: whatever the two wrote is cut off again.
+int ReasonForShortWrite(int fd, std::string_view rest) {
+  return WriteOnce(fd, rest) < 0 ? errno : EIO;
+}
+
 }  // namespace
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
@@ -103,31 +124,38 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   return std::make_unique<PosixReadOnlyFile>(fd);
 }
 
-bool AppendWhole(const std::string& path, std::string_view bytes) {
+AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   const int fd = OpenRetryingInterrupts(
       path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) return {false, SystemMessage(errno)};
   struct stat status {};
   const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 
   const ssize_t wrote = WriteOnce(fd, bytes);
+  int error = wrote < 0 ? errno : 0;
   const bool written = wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
   // Only the bytes this call put there are ever cut off, so records that
   // stood in the file before stay untouched whatever happens.
   const off_t start = StartOfAppend(fd, wrote, regular);
+  if (wrote >= 0 && !written) {
+    error =
+        start >= 0 ? ReasonForShortWrite(fd, bytes.substr(static_cast<std::size_t>(wrote))) : EIO;
+  }
   if (!written && start >= 0) {
     // A short write left part of the record behind: cut it off again.
     while (::ftruncate(fd, start) != 0 && errno == EINTR) {
     }
   }
   const bool closed = ::close(fd) == 0;
-  if (written && !closed && start >= 0) {
+  if (written && !closed) {
+    error = errno;
     // The data may not have reached the file; take it out so that the
     // record can be written again without appearing twice.
-    while (::truncate(path.c_str(), start) != 0 && errno == EINTR) {
+    while (start >= 0 && ::truncate(path.c_str(), start) != 0 && errno == EINTR) {
     }
   }
-  return written && closed;
+  if (written && closed) return {true, {}};
+  return {false, SystemMessage(error)};
 }
 
 }  // namespace velk::platform

@@ -113,6 +113,29 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
 
 namespace {
 
+// The system's message for `error`, in UTF-8, without the line end the
+// system puts after it.
+std::string SystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = length > 0 && text ? std::wstring(text, length) : std::wstring();
+  if (text) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) {
+    wide.pop_back();
+  }
+  if (wide.empty()) return "error " + std::to_string(error);
+  const int wideLength = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), size, nullptr, nullptr);
+  }
+  return utf8;
+}
+
 // Cuts the file at `path` back to `length` bytes.
 void CutBack(const std::wstring& path, std::uint64_t length) {
   const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -126,19 +149,22 @@ void CutBack(const std::wstring& path, std::uint64_t length) {
 
 }  // namespace
 
-bool AppendWhole(const std::string& path, std::string_view bytes) {
+AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   const std::wstring widePath = Wide(path);
   // Opened with append access only, so that every write lands at the end of
   // the file in one piece, whoever else appends.
   const HANDLE handle = CreateFileW(widePath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) return {false, SystemMessage(GetLastError())};
   const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
   DWORD wrote = 0;
   const bool called =
       bytes.size() <= MAXDWORD &&
       WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr);
+  // A write that stops short sets no error: the disk is full.
+  DWORD error = called ? ERROR_DISK_FULL : GetLastError();
+  if (bytes.size() > MAXDWORD) error = ERROR_INVALID_PARAMETER;
   const bool written = called && wrote == bytes.size();
   // Only the bytes this call put there are ever cut off again.
   LARGE_INTEGER end{};
@@ -146,10 +172,12 @@ bool AppendWhole(const std::string& path, std::string_view bytes) {
                      static_cast<std::uint64_t>(end.QuadPart) >= wrote;
   const std::uint64_t start = sized ? static_cast<std::uint64_t>(end.QuadPart) - wrote : 0;
   const bool closed = CloseHandle(handle) != 0;
+  if (written && !closed) error = GetLastError();
   // A short write, or a close that failed after a write, leaves the record
   // incomplete or in doubt: take it out so it can be written again whole.
   if (sized && (!written || !closed)) CutBack(widePath, start);
-  return written && closed;
+  if (written && closed) return {true, {}};
+  return {false, SystemMessage(error)};
 }
 
 }  // namespace velk::platform

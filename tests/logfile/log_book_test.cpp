@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <memory>
 #include <random>
+#include <regex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,6 +32,7 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::TempDir;
 
 const LogRecord kWorkedExample{"0712, 3,-23, .3,-5", ", 3, \"ABC DEF GH\""};
 const std::string kWorkedExampleLine = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
@@ -50,6 +56,18 @@ std::string ReadWhole(const fs::path& path) {
 void WriteWhole(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
+}
+
+// The rescue files anywhere under `directory`, checking their names.
+std::vector<fs::path> RescueFiles(const fs::path& directory) {
+  std::vector<fs::path> found;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("VELK_LOG-unsaved-")) continue;
+    EXPECT_TRUE(std::regex_match(name, std::regex("VELK_LOG-unsaved-[0-9]{8}-[0-9]{6}\\.TXT")));
+    found.push_back(entry.path());
+  }
+  return found;
 }
 
 // A fresh directory of its own for every test, removed afterwards.
@@ -99,6 +117,9 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   EXPECT_FALSE(book.Append(path, NumberedRecord(1)));
   EXPECT_FALSE(book.Append(path, NumberedRecord(2)));
   EXPECT_EQ(book.KeptCount(), 2u);
+  EXPECT_EQ(
+      book.Note(path),
+      "2 records waiting to be written (No such file or directory); trying again every second");
   EXPECT_FALSE(fs::exists(subdir));
 
   fs::create_directory(subdir);
@@ -107,7 +128,7 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
 
   EXPECT_EQ(ReadWhole(path), Lines({1, 2, 3, 4}));
   EXPECT_EQ(book.KeptCount(), 0u);
-  EXPECT_EQ(book.DroppedCount(), 0u);
+  EXPECT_EQ(book.Note(path), path);
 }
 
 TEST_F(LogBookFileTest, UnwritableLogKeepsRecordsAndRecovers) {
@@ -138,6 +159,66 @@ TEST_F(LogBookFileTest, DirectoryInTheLogsPlaceKeepsRecordsAndRecovers) {
   EXPECT_EQ(ReadWhole(log_), Lines({1, 2}));
 }
 
+// The close: a last try at the log, then what it still does not take goes to
+// the rescue file, byte for byte and in order, named in the notice for
+// standard error; with nowhere to save them the notice holds the records.
+// A share that stops answering (the log and the working directory on it)
+// holds the close up for well under a second.
+TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
+  struct Case {
+    bool mended;          // the log's directory made before the close
+    bool stalled;         // the working directory's file system stops answering
+    bool directories;     // the working directory and the fallback exist
+    const char* savedIn;  // "" for the log, else the directory; null: nowhere
+    const char* reason;
+  };
+  const char* const kMissing = "No such file or directory";
+  const Case cases[] = {
+      {true, false, true, "", ""},
+      {false, false, true, "work", kMissing},
+      {true, true, true, "tmp", "no answer from the file system in time"},
+      {false, false, false, nullptr, kMissing},
+  };
+  std::promise<void> stallOver;
+  const std::shared_future<void> released = stallOver.get_future().share();
+  for (const Case& c : cases) {
+    TempDir temp;
+    const std::string work = (temp.Path() / "work").string();
+    const std::string log = work + "/SUB/LOG.TXT";
+    if (c.directories) fs::create_directory(work);
+    if (c.directories) fs::create_directory(temp.Path() / "tmp");
+    auto stalled = std::make_shared<std::atomic<bool>>(false);
+    const AppendFunction append = [=](const std::string& path, std::string_view bytes) {
+      if (!*stalled || !path.starts_with(work)) return platform::AppendWhole(path, bytes);
+      released.wait();
+      return platform::AppendOutcome{false, "stalled"};
+    };
+    LogBook book(append, kMaxKeptRecords, RescueFile(work, temp.File("tmp"), append));
+    for (int n = 1; n <= 3; ++n) book.Append(log, NumberedRecord(n));
+    if (c.mended) fs::create_directory(work + "/SUB");
+    *stalled = c.stalled;
+
+    const auto closing = std::chrono::steady_clock::now();
+    const std::string notice = book.Close(log);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+    const std::vector<fs::path> rescue = RescueFiles(temp.Path());
+    const std::string problem =
+        "VELK_LOG: 3 records could not be written to " + log + " (" + c.reason + ")";
+    if (!c.savedIn) {
+      EXPECT_EQ(notice, problem + " nor to a rescue file; here they are:\n" + Lines({1, 2, 3}));
+    } else if (*c.savedIn == '\0') {
+      EXPECT_EQ(ReadWhole(log), Lines({1, 2, 3}));
+      EXPECT_EQ(notice, "");
+    } else if (rescue.size() == 1) {
+      EXPECT_EQ(rescue[0].parent_path().filename(), c.savedIn);
+      EXPECT_EQ(ReadWhole(rescue[0]), Lines({1, 2, 3}));
+      EXPECT_EQ(notice, problem + "; saved in " + rescue[0].string() + "\n");
+    }
+    EXPECT_EQ(rescue.size(), c.savedIn && *c.savedIn ? 1u : 0u);
+  }
+  stallOver.set_value();
+}
+
 TEST_F(LogBookFileTest, EmptyPathKeepsTheRecord) {
   LogBook book;
   EXPECT_FALSE(book.Append("", kWorkedExample));
@@ -158,7 +239,7 @@ struct FakeAppend {
       const bool fails =
           down || std::find(failing.begin(), failing.end(), calls.size()) != failing.end();
       if (!fails) written += bytes;
-      return !fails;
+      return platform::AppendOutcome{!fails, fails ? "Disk on fire" : ""};
     };
   }
 };
@@ -192,7 +273,6 @@ TEST(LogBookTest, FailedCallKeepsOrderAndNothingIsWrittenTwice) {
     EXPECT_EQ(calledNumbers, c.expectedCalls);
     EXPECT_EQ(results, c.expectedResults);
     EXPECT_EQ(fake.written, c.expectedResults.back() ? Lines({1, 2, 3, 4}) : "");
-    EXPECT_EQ(book.DroppedCount(), 0u);
   }
 }
 
@@ -210,29 +290,61 @@ TEST(LogBookTest, EachKeptRecordGoesInItsOwnCall) {
   EXPECT_EQ(fake.calls, expected);
 }
 
-TEST(LogBookTest, BeyondTheLimitTheOldestAreDroppedAndCounted) {
+// Kept records are tried again on their own once a second, with no new
+// record to carry them: oldest first, each written once.
+TEST(LogBookTest, RetryWritesKeptRecordsOnTheirOwnInOrderNoneTwice) {
+  using std::chrono::milliseconds;
+  const LogBook::TimePoint start{};
   FakeAppend fake;
   fake.down = true;
-  LogBook book(fake.Function(), 3);
-  for (int n = 1; n <= 5; ++n) EXPECT_FALSE(book.Append("log", NumberedRecord(n)));
-  EXPECT_EQ(book.KeptCount(), 3u);
-  EXPECT_EQ(book.DroppedCount(), 2u);
+  LogBook book(fake.Function());
+  EXPECT_FALSE(book.RetryDue(start));
+  for (int n = 1; n <= 3; ++n) book.Append("log", NumberedRecord(n));
+  EXPECT_FALSE(book.RetryDue(start));  // the second starts now
+  EXPECT_FALSE(book.RetryDue(start + milliseconds(999)));
+  ASSERT_TRUE(book.RetryDue(start + milliseconds(1000)));
+  EXPECT_EQ(book.RetryKept("log", start + milliseconds(1000)), 0u);
 
+  // Mended, but the second record fails once more: the next retry goes on
+  // from it.
   fake.down = false;
-  EXPECT_TRUE(book.Append("log", NumberedRecord(6)));
-  EXPECT_EQ(fake.written, Lines({3, 4, 5, 6}));
-  EXPECT_EQ(book.KeptCount(), 0u);
-  EXPECT_EQ(book.DroppedCount(), 2u);
+  fake.calls.clear();
+  fake.failing = {2};
+  EXPECT_FALSE(book.RetryDue(start + milliseconds(1999)));
+  EXPECT_EQ(book.RetryKept("log", start + milliseconds(2000)), 1u);
+  EXPECT_TRUE(book.RetryDue(start + milliseconds(3000)));
+  EXPECT_EQ(book.RetryKept("log", start + milliseconds(3000)), 2u);
+
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{Lines({1}), Lines({2}), Lines({2}), Lines({3})}));
+  EXPECT_EQ(fake.written, Lines({1, 2, 3}));
+  EXPECT_EQ(book.Note("log"), "log");
+  EXPECT_FALSE(book.RetryDue(start + milliseconds(9000)));
 }
 
-TEST(LogBookTest, WithNoRoomToKeepAFailedRecordIsDropped) {
-  FakeAppend fake;
-  fake.failing = {1};
-  LogBook book(fake.Function(), 0);
-  EXPECT_FALSE(book.Append("log", NumberedRecord(1)));
-  EXPECT_TRUE(book.Append("log", NumberedRecord(2)));
-  EXPECT_EQ(book.DroppedCount(), 1u);
-  EXPECT_EQ(fake.written, Lines({2}));
+// Beyond the limit of kept records the oldest go to the rescue file instead,
+// in order; the log later takes the rest.
+TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
+  struct Case {
+    std::size_t maxKept;
+    std::string rescued;
+    std::string logged;
+  };
+  for (const Case& c :
+       {Case{3, Lines({1, 2}), Lines({3, 4, 5, 6})}, Case{0, Lines({1, 2, 3, 4, 5}), Lines({6})}}) {
+    TempDir work;
+    FakeAppend fake;
+    fake.down = true;
+    LogBook book(fake.Function(), c.maxKept, RescueFile(work.Path().string()));
+    for (int n = 1; n <= 5; ++n) EXPECT_FALSE(book.Append("log", NumberedRecord(n)));
+    EXPECT_EQ(book.KeptCount(), c.maxKept);
+
+    fake.down = false;
+    EXPECT_TRUE(book.Append("log", NumberedRecord(6)));
+    EXPECT_EQ(fake.written, c.logged);
+    const std::vector<fs::path> rescue = RescueFiles(work.Path());
+    ASSERT_EQ(rescue.size(), 1u);
+    EXPECT_EQ(ReadWhole(rescue[0]), c.rescued);
+  }
 }
 
 #ifdef VELK_HAVE_FILE_SIZE_LIMIT
@@ -258,7 +370,9 @@ TEST_F(LogBookDeathTest, ShortWriteIsCutBackAndTheRecordKept) {
         limit.rlim_cur = before.size() + 10;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) fail("cannot set the limit");
 
-        if (platform::AppendWhole(path, kWorkedExampleLine)) fail("short write reported whole");
+        const platform::AppendOutcome outcome = platform::AppendWhole(path, kWorkedExampleLine);
+        if (outcome) fail("short write reported whole");
+        if (outcome.failure != std::generic_category().message(EFBIG)) fail("wrong reason");
         if (ReadWhole(path) != before) fail("short write left in the file");
 
         LogBook book;
