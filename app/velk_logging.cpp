@@ -13,6 +13,8 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 #include "app/window_table.h"
 #include "clock/local_time_of_day.h"
@@ -178,8 +180,12 @@ void VELK_Logging::Form_Unload() {
   // write and closed before any window event is handled, so neither is open
   // here. The watch loop sees closing_ when its yield returns and ends
   // without another pass; the application then leaves its event loop.
+  // Records the log has not taken get a last, bounded try; those it still
+  // does not take go to a rescue file, named on standard error.
   closing_ = true;
   Timer1->stop();
+  const std::string notice = logBook_.Close(settings_.Fi2);
+  std::fputs(notice.c_str(), stderr);
   QCoreApplication::exit(0);
 }
 
@@ -192,6 +198,7 @@ void VELK_Logging::Go_Click() {
 
 void VELK_Logging::LogLabel_Click() {
   velk::LogLabelClick(*this, settings_, velk::CurrentDirectory());
+  ShowLogNote();
 }
 
 void VELK_Logging::LogFile_Change() {
@@ -199,6 +206,7 @@ void VELK_Logging::LogFile_Change() {
 }
 
 void VELK_Logging::Timer1_Timer() {
+  RetryKeptRecords();
   const velk::ClockFace face =
       velk::ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
   // A thousand ticks a second: touch the box only when what it shows changes.
@@ -207,6 +215,19 @@ void VELK_Logging::Timer1_Timer() {
   const QString text =
       QString::fromLatin1(face.text.data(), static_cast<qsizetype>(face.text.size()));
   if (TimeNow->text() != text) TimeNow->setText(text);
+}
+
+void VELK_Logging::RetryKeptRecords() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!logBook_.RetryDue(now)) return;
+  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(velk::kRed);
+  ShowLogNote();
+}
+
+void VELK_Logging::ShowLogNote() {
+  const QString note = FromUtf8(logBook_.Note(settings_.Fi2));
+  LogFile->setToolTip(note);
+  LogFile->setAccessibleDescription(note);
 }
 
 // --- the watch loop's view of the window ---
@@ -293,6 +314,7 @@ void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
   // Red means the record is in the file; a record that could not be written
   // is kept by the log book and the colour stays as it was.
   if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
+  ShowLogNote();
 }
 
 bool VELK_Logging::Yield() {

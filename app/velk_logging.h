@@ -51,6 +51,10 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
   void Form_Unload();
   void WatchDecodeFileForChanges();
   void ShowPendingInfo();
+  void RetryKeptRecords();
+  // The log box's tooltip and accessible description: the log's path, or
+  // how many records wait and why.
+  void ShowLogNote();
 
   // What the watch loop does to the window.
   bool LogArmed() const override;

@@ -439,6 +439,62 @@ class WindowTest : public QObject {
     }
   }
 
+  // A log that cannot be written: the box's tip and accessible description
+  // say how many records wait and why, the timer writes them once the log
+  // can be written, and the tip goes back to the path. What still waits at
+  // the close goes to a rescue file.
+  void keptRecordsAreShownRetriedAndRescuedAtTheClose() {
+    WorkingDirectory work;
+    const QString decodePath = work.File("ALL.TXT");
+    Append(decodePath, "");
+    VELK_Logging window;
+    window.show();
+    auto* logFile = window.findChild<QLineEdit*>("LogFile");
+    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QTest::keyClicks(logFile, "sub/log");
+    QTest::mouseClick(logLabel, Qt::LeftButton);
+    const QString logPath = work.File("SUB/LOG.TXT");
+    QCOMPARE(logFile->toolTip(), logPath);
+
+    const QString waiting =
+        "1 record waiting to be written (No such file or directory); trying again every second";
+    const auto noted = [&](const QString& note) {
+      return logFile->toolTip() == note && logFile->accessibleDescription() == note;
+    };
+    const auto colour = [&] { return logFile->palette().color(QPalette::Text); };
+    bool greenWhileWaiting = false;
+    const QList<Step> steps = {
+        [&] {
+          Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
+          return true;
+        },
+        [&] { return noted(waiting); },
+        [&] {
+          greenWhileWaiting = colour() == QColor(0, 255, 0);
+          return QDir(work.Path()).mkdir("SUB");
+        },
+        // No new decode: the retry writes the kept record.
+        [&] { return ReadAll(logPath) == kWorkedLogLine && noted(logPath); },
+        [&] { return colour() == QColor(255, 0, 0); },
+        [&] {
+          const bool broken = QDir(work.Path()).rename("SUB", "SUB2");
+          Append(decodePath, "0713    3  -23  0.3   -5    3 *    SECOND\r\n");
+          return broken;
+        },
+        [&] { return noted(waiting); },
+    };
+    int exitCode = -1;
+    QCOMPARE(WhileWatching(window, steps, &exitCode), steps.size());
+    QCOMPARE(exitCode, 0);
+    QVERIFY(greenWhileWaiting);
+
+    const QStringList rescue = QDir(work.Path()).entryList({"VELK_LOG-unsaved-*.TXT"});
+    QCOMPARE(rescue.size(), 1);
+    QCOMPARE(ReadAll(work.File(rescue[0])), QByteArray("0713, 3,-23, .3,-5, 3, \"SECOND\"\r\n"));
+    QCOMPARE(ReadAll(work.File("SUB2/LOG.TXT")), QByteArray(kWorkedLogLine));
+  }
+
   void closeWhileWatchingEndsLoop() {
     WorkingDirectory work;
     Append(work.File("ALL.TXT"), "");
