@@ -5,13 +5,13 @@
 // use this to wait until a click or typed text has taken effect. Exit status
 // 1 when no answer came.
 
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
+
+#include "tools/x_window.h"
 
 namespace {
 
@@ -22,8 +22,7 @@ bool IsAnswer(const XEvent& event, Atom ping, long token, Window window) {
          event.xclient.data.l[1] == token && static_cast<Window>(event.xclient.data.l[2]) == window;
 }
 
-// The answer arrives on the root window, where this client listens (Qt
-// sends it to those who listen for structure changes of the root window).
+// The answer arrives on the root window, where this client listens.
 bool AwaitAnswer(Display* display, Atom ping, long token, Window window) {
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (true) {
@@ -40,34 +39,23 @@ bool AwaitAnswer(Display* display, Atom ping, long token, Window window) {
   }
 }
 
+int Ping(Display* display, Window window) {
+  // The answer comes to those who listen for structure changes of the root
+  // window (Qt sends it with that mask).
+  XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask | SubstructureNotifyMask);
+  const long token = static_cast<long>(getpid());
+  const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
+  if (velk::tools::SendProtocolMessage(display, window, "_NET_WM_PING", token,
+                                       static_cast<long>(window)) &&
+      AwaitAnswer(display, ping, token, window)) {
+    return 0;
+  }
+  std::fprintf(stderr, "velk_xping: the window did not answer\n");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: velk_xping WINDOW-ID\n");
-    return 2;
-  }
-  const Window window = std::strtoul(argv[1], nullptr, 0);
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) {
-    std::fprintf(stderr, "velk_xping: cannot open the display\n");
-    return 1;
-  }
-  const Window root = DefaultRootWindow(display);
-  XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
-  const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
-  const long token = static_cast<long>(getpid());
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(ping);
-  event.xclient.data.l[1] = token;
-  event.xclient.data.l[2] = static_cast<long>(window);
-  const bool answered = XSendEvent(display, window, False, NoEventMask, &event) &&
-                        AwaitAnswer(display, ping, token, window);
-  XCloseDisplay(display);
-  if (!answered) std::fprintf(stderr, "velk_xping: the window did not answer\n");
-  return answered ? 0 : 1;
+  return velk::tools::ActOnWindow(argc, argv, "velk_xping", Ping);
 }

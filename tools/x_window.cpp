@@ -1,0 +1,37 @@
+#include "tools/x_window.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace velk::tools {
+
+int ActOnWindow(int argc, char* argv[], const char* program, int (*act)(Display*, Window)) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s WINDOW-ID\n", program);
+    return 2;
+  }
+  const Window window = std::strtoul(argv[1], nullptr, 0);
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "%s: cannot open the display\n", program);
+    return 1;
+  }
+  const int status = act(display, window);
+  XCloseDisplay(display);
+  return status;
+}
+
+bool SendProtocolMessage(Display* display, Window window, const char* protocol, long second,
+                         long third) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, protocol, False));
+  event.xclient.data.l[1] = second;
+  event.xclient.data.l[2] = third;
+  return XSendEvent(display, window, False, NoEventMask, &event) != 0;
+}
+
+}  // namespace velk::tools
