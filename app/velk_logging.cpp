@@ -152,6 +152,9 @@ void VELK_Logging::CreateControls() {
   connect(Timer1, &QTimer::timeout, this, &VELK_Logging::Timer1_Timer);
   connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
           [this] { passesUntilRewatch_ = 0; });
+  // A decode file created, replaced or deleted in the working directory.
+  connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
+          [this] { passesUntilRewatch_ = 0; });
 }
 
 bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
@@ -192,7 +195,10 @@ void VELK_Logging::Form_Unload() {
 void VELK_Logging::Go_Click() {
   if (watching_ || closing_) return;
   watching_ = true;
-  watcher_.Run(velk::CurrentDirectory());
+  const std::string directory = velk::CurrentDirectory();
+  // Wakes the loop at once for a decode file that appears there after Go.
+  changeNotifier_->addPath(QString::fromStdString(directory));
+  watcher_.Run(directory);
   watching_ = false;
 }
 
@@ -322,7 +328,11 @@ bool VELK_Logging::Yield() {
   if (--passesUntilRewatch_ <= 0 || notifiedPath_ != watcher_.DecodePath()) {
     WatchDecodeFileForChanges();
   }
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  // While a large growth is worked through, the next slice follows as soon
+  // as the pending events are handled.
+  QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
+  if (!watcher_.Busy()) flags |= QEventLoop::WaitForMoreEvents;
+  QCoreApplication::processEvents(flags);
   return !closing_;
 }
 

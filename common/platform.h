@@ -58,6 +58,10 @@ class ReadOnlyFile {
   // The file's length now, or nullopt when it cannot be read.
   virtual std::optional<std::uint64_t> Size() = 0;
 
+  // Which file was opened (see FileIdentity), or nullopt when it cannot be
+  // told.
+  virtual std::optional<FileIdentity> Identity() = 0;
+
   // Reads up to `count` bytes at `offset`; the number read (fewer at the end
   // of the file), or nullopt on a read error.
   virtual std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,

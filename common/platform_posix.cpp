@@ -19,14 +19,22 @@ std::tm LocalTime(std::time_t moment) {
   return local;
 }
 
+namespace {
+
+FileIdentity IdentityOf(const struct stat& status) {
+  return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino)};
+}
+
+}  // namespace
+
 std::optional<FileStatus> StatusOf(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
     return std::nullopt;
   }
   return FileStatus{static_cast<std::uint64_t>(status.st_size), status.st_mtime,
-                    FileIdentity{static_cast<std::uint64_t>(status.st_dev),
-                                 static_cast<std::uint64_t>(status.st_ino)}};
+                    IdentityOf(status)};
 }
 
 namespace {
@@ -42,6 +50,12 @@ class PosixReadOnlyFile final : public ReadOnlyFile {
     struct stat status {};
     if (::fstat(fd_, &status) != 0 || status.st_size < 0) return std::nullopt;
     return static_cast<std::uint64_t>(status.st_size);
+  }
+
+  std::optional<FileIdentity> Identity() override {
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) return std::nullopt;
+    return IdentityOf(status);
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,

@@ -24,6 +24,14 @@ std::wstring Wide(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
+std::uint64_t Combined(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileIdentity{info.dwVolumeSerialNumber, Combined(info.nFileIndexHigh, info.nFileIndexLow)};
+}
+
 class WindowsReadOnlyFile final : public ReadOnlyFile {
  public:
   explicit WindowsReadOnlyFile(HANDLE handle) : handle_(handle) {}
@@ -35,6 +43,12 @@ class WindowsReadOnlyFile final : public ReadOnlyFile {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle_, &size) || size.QuadPart < 0) return std::nullopt;
     return static_cast<std::uint64_t>(size.QuadPart);
+  }
+
+  std::optional<FileIdentity> Identity() override {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle_, &info)) return std::nullopt;
+    return IdentityOf(info);
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
@@ -73,10 +87,6 @@ std::time_t TimeOfFileTime(const FILETIME& time) {
   return static_cast<std::time_t>(seconds - kFileTimeEpochOffsetSeconds);
 }
 
-std::uint64_t Combined(DWORD high, DWORD low) {
-  return (static_cast<std::uint64_t>(high) << 32) | low;
-}
-
 }  // namespace
 
 std::optional<FileStatus> StatusOf(const std::string& path) {
@@ -92,9 +102,8 @@ std::optional<FileStatus> StatusOf(const std::string& path) {
                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   CloseHandle(handle);
   if (!known) return std::nullopt;
-  return FileStatus{
-      Combined(info.nFileSizeHigh, info.nFileSizeLow), TimeOfFileTime(info.ftLastWriteTime),
-      FileIdentity{info.dwVolumeSerialNumber, Combined(info.nFileIndexHigh, info.nFileIndexLow)}};
+  return FileStatus{Combined(info.nFileSizeHigh, info.nFileSizeLow),
+                    TimeOfFileTime(info.ftLastWriteTime), IdentityOf(info)};
 }
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {

@@ -12,8 +12,6 @@ namespace velk {
 
 namespace {
 
-constexpr std::size_t kReadChunkBytes = 64 * 1024;
-
 // "yyyy/mm/dd" of a broken-down local time.
 std::string DateText(const std::tm& local) {
   char text[32];
@@ -24,16 +22,12 @@ std::string DateText(const std::tm& local) {
 
 }  // namespace
 
-std::optional<std::uint64_t> DiskDecodeFiles::Length(const std::string& path) {
-  const std::optional<platform::FileStatus> status = platform::StatusOf(path);
-  if (!status) return std::nullopt;
-  return status->size;
+std::optional<platform::FileStatus> DiskDecodeFiles::Status(const std::string& path) {
+  return platform::StatusOf(path);
 }
 
-LastLineRead DiskDecodeFiles::ReadLastLine(const std::string& path, std::uint64_t upTo) {
-  const std::unique_ptr<platform::ReadOnlyFile> file = platform::ReadOnlyFile::Open(path);
-  if (!file) return LastLineRead{true, std::nullopt};
-  return velk::ReadLastLine(*file, kReadChunkBytes, upTo);
+std::unique_ptr<platform::ReadOnlyFile> DiskDecodeFiles::Open(const std::string& path) {
+  return platform::ReadOnlyFile::Open(path);
 }
 
 std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& path) {

@@ -4,10 +4,11 @@
 // any of it fail.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "watch/last_line.h"
+#include "common/platform.h"
 
 namespace velk {
 
@@ -15,13 +16,12 @@ class DecodeFileAccess {
  public:
   virtual ~DecodeFileAccess() = default;
 
-  // The length in bytes of the regular file at `path`; nullopt when it is
-  // missing or not a regular file.
-  virtual std::optional<std::uint64_t> Length(const std::string& path) = 0;
+  // The length, modification time and identity of the regular file at
+  // `path`; nullopt when it is missing or not a regular file.
+  virtual std::optional<platform::FileStatus> Status(const std::string& path) = 0;
 
-  // Opens the file, reads the last line of its first `upTo` bytes and closes
-  // it again.
-  virtual LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) = 0;
+  // Opens the regular file at `path` for reading; nullptr when it cannot be.
+  virtual std::unique_ptr<platform::ReadOnlyFile> Open(const std::string& path) = 0;
 
   // The file's last-modification date in local time as "yyyy/mm/dd";
   // nullopt when it cannot be read.
@@ -31,8 +31,8 @@ class DecodeFileAccess {
 // The real file system.
 class DiskDecodeFiles final : public DecodeFileAccess {
  public:
-  std::optional<std::uint64_t> Length(const std::string& path) override;
-  LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) override;
+  std::optional<platform::FileStatus> Status(const std::string& path) override;
+  std::unique_ptr<platform::ReadOnlyFile> Open(const std::string& path) override;
   std::optional<std::string> ModificationDate(const std::string& path) override;
 };
 

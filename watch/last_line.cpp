@@ -16,9 +16,9 @@ bool IsLineEnd(char byte) {
   return byte == '\r' || byte == '\n';
 }
 
-LastLine Summarise(std::string_view line) {
-  return LastLine{std::string(line.substr(0, kLineBytesUsed)),
-                  line.find(kMarker) != std::string_view::npos};
+LineSummary Summarise(std::string_view line) {
+  return LineSummary{std::string(line.substr(0, kLineBytesUsed)),
+                     line.find(kMarker) != std::string_view::npos};
 }
 
 // The line's bytes found so far while walking backwards: the leftmost
@@ -37,7 +37,7 @@ class LineFromTheBack {
     head_.insert(0, part);
   }
 
-  LastLine Line() && { return LastLine{std::move(head_), hasMarker_}; }
+  LineSummary Line() && { return LineSummary{std::move(head_), hasMarker_}; }
 
  private:
   std::string head_;
@@ -52,10 +52,11 @@ bool ReadExactly(platform::ReadOnlyFile& file, std::uint64_t offset, char* buffe
   return got && *got == count;
 }
 
-// Where the last line's text ends, and whether a line feed follows it.
+// Where the last line's text ends, and the line end that follows it.
 struct EndOfText {
   std::uint64_t offset;
-  bool lineFeed;
+  bool lineEnded;
+  bool endsWithCr;
 };
 
 // The end of the last line's text: before the line end the bytes end with,
@@ -67,10 +68,10 @@ std::optional<EndOfText> EndOfLastLine(platform::ReadOnlyFile& file, std::uint64
   const char last = tail[count - 1];
   if (last == '\n') {
     const bool crBefore = count == 2 && tail[0] == '\r';
-    return EndOfText{size - (crBefore ? 2 : 1), true};
+    return EndOfText{size - (crBefore ? 2 : 1), true, false};
   }
-  if (last == '\r') return EndOfText{size - 1, false};
-  return EndOfText{size, false};
+  if (last == '\r') return EndOfText{size - 1, true, true};
+  return EndOfText{size, false, false};
 }
 
 // The index just past the last line end in `bytes`, or nullopt when it holds
@@ -84,8 +85,8 @@ std::optional<std::size_t> AfterLastLineEnd(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<LastLine> LastLineReadForwards(std::string_view bytes) {
-  std::optional<LastLine> last;
+std::optional<LineSummary> LastLineReadForwards(std::string_view bytes) {
+  std::optional<LineSummary> last;
   std::size_t next = 0;
   while (next < bytes.size()) {
     const std::size_t start = next;
@@ -125,7 +126,7 @@ LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes,
     if (lineStart) break;
     unread = offset;
   }
-  return LastLineRead{false, std::move(line).Line(), end->lineFeed};
+  return LastLineRead{false, std::move(line).Line(), end->lineEnded, end->endsWithCr};
 }
 
 }  // namespace velk

@@ -25,27 +25,29 @@ namespace platform {
 class ReadOnlyFile;
 }
 
-// What the program needs of a last line: its first bytes (as many as the
-// fields use) and whether the sync marker "*" stands anywhere in it.
-struct LastLine {
+// What the program needs of a decode file's line: its first bytes (as many
+// as the fields use) and whether the sync marker "*" stands anywhere in it.
+// However long the line, this is all that is kept of it.
+struct LineSummary {
   std::string head;  // at most kLineBytesUsed bytes
   bool hasMarker = false;
 
-  friend bool operator==(const LastLine&, const LastLine&) = default;
+  friend bool operator==(const LineSummary&, const LineSummary&) = default;
 };
 
 // The reference reader: the last line of `bytes`, read forwards line by
 // line. nullopt when `bytes` holds no line at all (it is empty).
-std::optional<LastLine> LastLineReadForwards(std::string_view bytes);
+std::optional<LineSummary> LastLineReadForwards(std::string_view bytes);
 
 // The outcome of reading a file's last line.
 struct LastLineRead {
-  bool failed = false;           // a read failed: nothing is known
-  std::optional<LastLine> line;  // empty when the file holds no line
-  // Whether the bytes read end with a line feed. Without one the last line
-  // may still be being written: its text may be incomplete, or a CR may be
-  // waiting for the LF of its CR LF.
+  bool failed = false;              // a read failed: nothing is known
+  std::optional<LineSummary> line;  // empty when the file holds no line
+  // Whether the bytes read end with a line end (CR or LF). Without one the
+  // last line may still be being written and its text be incomplete.
   bool lineEnded = false;
+  // Whether they end with a CR, which the LF of a CR LF may still follow.
+  bool endsWithCr = false;
 };
 
 // Read the whole file, however long it is now.

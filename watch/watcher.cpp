@@ -30,19 +30,21 @@ DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, Watch
 
 // The recovery covers the loop only: what fails here reaches the caller.
 void DecodeWatcher::Start(const std::string& workingDirectory) {
-  decodePath_ = JoinPath(workingDirectory, std::string(kDecodeFileName));
+  inWorkingDirectory_ = FollowedFile(JoinPath(workingDirectory, std::string(kDecodeFileName)));
+  atFallback_ = FollowedFile(std::string(kFallbackDecodePath));
+  onFallback_ = false;
   if (window_.LogArmed()) window_.SetLogFileColour(kBrightGreen);
   window_.ShowStartMsg();
   window_.ShowTimeNow();
-  lastSize_ = 0;
   window_.HideGo();
 }
 
-// A failed poll leaves the current length as it was, so the pass goes
-// straight on to the yield.
+// A failed poll leaves nothing to read, so the pass goes straight on to the
+// yield.
 bool DecodeWatcher::RunPass() {
-  Attempt([this] { PollLength(); });
-  if (currentLength_ > lastSize_) ActOnGrowth();
+  Attempt([this] { Poll(); });
+  FollowedFile& file = Current();
+  if (file.HasWork(now_())) ActOnGrowth(file);
   bool open = true;
   Attempt([this, &open] { open = window_.Yield(); });
   return open;
@@ -64,8 +66,7 @@ void DecodeWatcher::Attempt(Step&& step) {
 }
 
 void DecodeWatcher::Recover() {
-  decodePath_ = std::string(kFallbackDecodePath);
-  unended_.reset();  // it was read from the other path
+  onFallback_ = true;
   // The fallback line goes above the caption once; repeated failures leave
   // the caption as it is, so it never grows. A window that fails even here
   // keeps its caption: there is nothing further to fall back on.
@@ -77,54 +78,56 @@ void DecodeWatcher::Recover() {
   }
 }
 
-void DecodeWatcher::PollLength() {
-  const std::optional<std::uint64_t> length = files_.Length(decodePath_);
-  if (!length) throw FileStepFailed("the decode file's length is unknown");
-  currentLength_ = *length;
-}
-
-void DecodeWatcher::ActOnGrowth() {
-  std::optional<LastLineRead> read = SettledRead();
-  if (!read) return;  // a line still being written: looked at again next pass
-  lastSize_ = currentLength_;
-  Attempt([this, &read] { TakeLastLine(*read); });
-  Attempt([this] { DateFromFile(); });
-  if (lastLine_.hasMarker) ShowSelectedLine();
-}
-
-// The last line of the decode file, or nullopt while it has no line end and
-// the file has not kept its length for kUnendedLineWait since it was read.
-std::optional<LastLineRead> DecodeWatcher::SettledRead() {
-  if (unended_ && unended_->polledLength == currentLength_) {
-    if (now_() - unended_->seen < kUnendedLineWait) return std::nullopt;
-    LastLineRead read = std::move(unended_->read);
-    unended_.reset();
-    return read;
+// ALL.TXT in the working directory is followed whenever it is there; the
+// fallback path only after a recovery, and only while ALL.TXT is not there.
+void DecodeWatcher::Poll() {
+  std::optional<platform::FileStatus> status = files_.Status(inWorkingDirectory_.Path());
+  if (status) {
+    onFallback_ = false;
+    inWorkingDirectory_.Found(*status);
+    return;
   }
-  unended_.reset();
-  LastLineRead read{true, std::nullopt};
-  try {
-    // Only as far as the length polled: a decode appended since is taken at
-    // the next pass, as a growth of its own.
-    read = files_.ReadLastLine(decodePath_, currentLength_);
-  } catch (const std::exception&) {
-    // reported as the failed read it is
+  inWorkingDirectory_.NotFound();
+  if (!onFallback_) throw FileStepFailed("the decode file is not there");
+  status = files_.Status(atFallback_.Path());
+  if (!status) {
+    atFallback_.NotFound();
+    throw FileStepFailed("the decode file is not at the fallback path either");
   }
-  if (read.failed || !read.line || read.lineEnded) return read;
-  unended_ = UnendedLine{currentLength_, now_(), std::move(read)};
-  return std::nullopt;
+  atFallback_.Found(*status);
 }
 
-void DecodeWatcher::TakeLastLine(LastLineRead& read) {
-  if (read.failed) throw FileStepFailed("the decode file could not be read");
-  // An empty file has no line: the last line keeps what it held.
-  if (read.line) lastLine_ = std::move(*read.line);
+// The read, the date once per growth, then the lines read, in order, for as
+// long as the pass's budget lasts; what is left is taken at the next pass.
+void DecodeWatcher::ActOnGrowth(FollowedFile& file) {
+  if (file.NeedsRead()) Attempt([this, &file] { Read(file); });
+  if (file.DateDue()) {
+    file.DateRead();
+    Attempt([this, &file] { DateFromFile(file.Path()); });
+  }
+  const WatchClock::result_type end = now_() + kPassWorkBudget;
+  while (std::optional<LineSummary> line = file.NextLine(now_())) {
+    TakeLine(std::move(*line));
+    if (now_() >= end) break;
+  }
 }
 
-void DecodeWatcher::DateFromFile() {
-  std::optional<std::string> date = files_.ModificationDate(decodePath_);
+// A read that fails takes nothing: it is tried again at the next pass.
+void DecodeWatcher::Read(FollowedFile& file) {
+  if (file.Read(files_, now_()) == FollowedFile::ReadOutcome::kFailed) {
+    throw FileStepFailed("the decode file could not be read");
+  }
+}
+
+void DecodeWatcher::DateFromFile(const std::string& path) {
+  std::optional<std::string> date = files_.ModificationDate(path);
   if (!date) throw FileStepFailed("the decode file's date is unknown");
   fileDate_ = std::move(*date);
+}
+
+void DecodeWatcher::TakeLine(LineSummary line) {
+  lastLine_ = std::move(line);
+  if (lastLine_.hasMarker) ShowSelectedLine();
 }
 
 void DecodeWatcher::ShowSelectedLine() {

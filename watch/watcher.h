@@ -2,14 +2,18 @@
 
 // The decode watcher: started by a click on "Go", it follows the decode file
 // for the rest of the run. Each pass polls the file's length; when the file
-// has grown beyond the largest length acted on, it reads the last line, dates
-// it from the file's modification time and, when the line carries the sync
-// marker "*", appends its display line to the list and hands its log record
-// to the log while one is armed. Then it yields to the window.
+// has grown, it reads the lines added since the length acted on, dates them
+// from the file's modification time and, for every line that carries the
+// sync marker "*", in order, appends its display line to the list and hands
+// its log record to the log while one is armed. Then it yields to the window.
+// Which lines are taken, and when, is told in followed_file.h: every line
+// written after Go once, and at Go the last line already in the file.
 //
-// Any failure inside the loop runs the one recovery step: the decode file is
-// looked for at the fallback path from then on, that path is shown above the
-// waiting message, and the loop goes on with the next step.
+// Any failure inside the loop runs the one recovery step: the decode path
+// becomes the fallback path, that path is shown above the waiting message,
+// and the loop goes on with the next step. The fallback is a second place
+// to look, not a one-way door: whenever ALL.TXT is in the working directory
+// the loop follows it, and the fallback path only while it is not.
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include "common/colour.h"
 #include "watch/decode_file.h"
 #include "watch/decode_line.h"
+#include "watch/followed_file.h"
 #include "watch/last_line.h"
 
 namespace velk {
@@ -29,11 +34,9 @@ inline constexpr std::string_view kDecodeFileName = "ALL.TXT";
 inline constexpr std::string_view kFallbackDecodePath = "C:\\Program Files\\VELK\\ALL.TXT";
 inline constexpr std::string_view kWaitingCaption = "Waiting for first file update....";
 
-// How long a last line without a line end must stay as it is before it is
-// taken. The system copies a write into the file page by page, and a decoder
-// may write a line in pieces, so a reader can find the first part of a line
-// alone at the file's end; a line end, or more growth, ends the wait early.
-inline constexpr std::chrono::milliseconds kUnendedLineWait{100};
+// The longest a pass goes on taking lines before it yields; a large growth
+// is worked through in slices, one or more per pass.
+inline constexpr std::chrono::milliseconds kPassWorkBudget{2};
 
 using WatchClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -64,8 +67,8 @@ class WatchWindow {
 
 class DecodeWatcher {
  public:
-  // `now` tells the time for the wait on a line without a line end; the
-  // steady clock when empty.
+  // `now` tells the time for the wait on a line without a line end and for
+  // the work budget of a pass; the steady clock when empty.
   DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now = {});
 
   // The start of Go: the decode path in the working directory, the log box
@@ -80,9 +83,17 @@ class DecodeWatcher {
   // Start, then passes until the window closes.
   void Run(const std::string& workingDirectory);
 
-  const std::string& DecodePath() const { return decodePath_; }
-  std::uint64_t LastSize() const { return lastSize_; }
-  const LastLine& CurrentLastLine() const { return lastLine_; }
+  // Whether the next pass has lines to read or take whatever the file does:
+  // the yield should then not wait for an event.
+  bool Busy() const { return Current().Busy(); }
+
+  // The path followed now: ALL.TXT in the working directory, or the
+  // fallback path after a recovery while ALL.TXT is not there.
+  const std::string& DecodePath() const { return Current().Path(); }
+  // The file length acted on at that path.
+  std::uint64_t LastSize() const { return Current().LengthActedOn(); }
+  // The line taken last, and the decode file's date for it.
+  const LineSummary& CurrentLastLine() const { return lastLine_; }
   const std::string& FileDate() const { return fileDate_; }
 
  private:
@@ -91,29 +102,23 @@ class DecodeWatcher {
   void Attempt(Step&& step);
   void Recover();
 
-  // A last line read, with the length polled before it and the moment it
-  // was read, while it has no line end yet.
-  struct UnendedLine {
-    std::uint64_t polledLength;
-    std::chrono::steady_clock::time_point seen;
-    LastLineRead read;
-  };
+  const FollowedFile& Current() const { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
+  FollowedFile& Current() { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
 
-  void PollLength();
-  void ActOnGrowth();
-  std::optional<LastLineRead> SettledRead();
-  void TakeLastLine(LastLineRead& read);
-  void DateFromFile();
+  void Poll();
+  void ActOnGrowth(FollowedFile& file);
+  void Read(FollowedFile& file);
+  void DateFromFile(const std::string& path);
+  void TakeLine(LineSummary line);
   void ShowSelectedLine();
 
   WatchWindow& window_;
   DecodeFileAccess& files_;
   WatchClock now_;
-  std::optional<UnendedLine> unended_;
-  std::string decodePath_;
-  std::uint64_t lastSize_ = 0;
-  std::uint64_t currentLength_ = 0;
-  LastLine lastLine_;
+  FollowedFile inWorkingDirectory_;
+  FollowedFile atFallback_{std::string(kFallbackDecodePath)};
+  bool onFallback_ = false;
+  LineSummary lastLine_;
   std::string fileDate_;
 };
 

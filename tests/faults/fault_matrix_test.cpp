@@ -5,9 +5,9 @@
 //   logged    - the log record goes to the log file, byte for byte,
 //   recovered - the loop moved to the fallback path and says so above the
 //               waiting message,
-//   ignored   - nothing happens, by the watcher's own rules (only growth
-//               beyond the largest length acted on counts; only a last line
-//               with "*" is selected).
+//   ignored   - nothing happens, by the watcher's own rules (only lines
+//               added after Go count, and of a file that was already there
+//               only the last line; only lines with "*" are selected).
 // And in every case: no crash, no hang, memory bounded, nothing lost that
 // the rules let through.
 
@@ -90,23 +90,46 @@ class LoggingWindow final : public WatchWindow {
   LogBook book;
 };
 
+// An open decode file that counts the bytes read from it.
+class CountedFile final : public platform::ReadOnlyFile {
+ public:
+  CountedFile(std::unique_ptr<platform::ReadOnlyFile> file, std::uint64_t& bytesRead)
+      : file_(std::move(file)), bytesRead_(bytesRead) {}
+  std::optional<std::uint64_t> Size() override { return file_->Size(); }
+  std::optional<platform::FileIdentity> Identity() override { return file_->Identity(); }
+  std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
+                                    std::size_t count) override {
+    const std::optional<std::size_t> got = file_->ReadAt(offset, buffer, count);
+    bytesRead_ += got.value_or(0);
+    return got;
+  }
+
+ private:
+  std::unique_ptr<platform::ReadOnlyFile> file_;
+  std::uint64_t& bytesRead_;
+};
+
 // The disk, with a moment between the length poll and the read in which a
-// test can change the file: the decoder does not wait for us.
+// test can change the file: the decoder does not wait for us. Counts the
+// bytes read from decode files.
 class RacingFiles final : public DecodeFileAccess {
  public:
-  std::optional<std::uint64_t> Length(const std::string& path) override {
-    std::optional<std::uint64_t> length = disk_.Length(path);
+  std::optional<platform::FileStatus> Status(const std::string& path) override {
+    std::optional<platform::FileStatus> status = disk_.Status(path);
     if (afterPoll) std::exchange(afterPoll, nullptr)();
-    return length;
+    return status;
   }
-  LastLineRead ReadLastLine(const std::string& path, std::uint64_t upTo) override {
-    return disk_.ReadLastLine(path, upTo);
+  std::unique_ptr<platform::ReadOnlyFile> Open(const std::string& path) override {
+    std::unique_ptr<platform::ReadOnlyFile> file = disk_.Open(path);
+    if (!file) return nullptr;
+    return std::make_unique<CountedFile>(std::move(file), bytesRead);
   }
   std::optional<std::string> ModificationDate(const std::string& path) override {
     return disk_.ModificationDate(path);
   }
 
   std::function<void()> afterPoll;
+  std::uint64_t bytesRead = 0;
 
  private:
   DiskDecodeFiles disk_;
@@ -234,48 +257,50 @@ class FaultMatrix : public ::testing::Test {
 
 // ===================== the decode file =====================
 
-// Missing at Go: recovered. The fallback path is polled from then on, so a
-// decode file that turns up later in the working directory is ignored.
-TEST_F(FaultMatrix, DecodeFileMissingAtGoIsRecovered) {
+// Missing at Go (the decoder started after VELK_LOG): recovered. The decode
+// file that turns up later in the working directory is followed from then
+// on, every line of it; the fallback path stays shown above the waiting
+// message.
+TEST_F(FaultMatrix, DecodeFileMissingAtGoIsRecoveredAndFollowedOnceCreated) {
   Go();
   EXPECT_EQ(Pass(), Lines{});
   EXPECT_TRUE(Recovered());
-  Write(Decode("0712") + "\r\n");
   EXPECT_EQ(Pass(), Lines{});
-  EXPECT_EQ(Pass(), Lines{});
-  EXPECT_EQ(window.caption, kFallbackCaption);
-  EXPECT_EQ(Log(), "");
-}
-
-// Deleted while watched: what was shown and logged stays; then recovered,
-// and a file recreated in the working directory is ignored.
-TEST_F(FaultMatrix, DecodeFileDeletedWhileWatchedIsRecovered) {
-  Write(Decode("0712") + "\r\n");
-  Go();
-  EXPECT_EQ(Pass(), Lines{Shown("0712")});
-  fs::remove(DecodePath());
-  EXPECT_EQ(Pass(), Lines{});
-  EXPECT_TRUE(Recovered());
   Write(Decode("0712") + "\r\n" + Decode("0713") + "\r\n");
+  EXPECT_EQ(Pass(), (Lines{Shown("0712"), Shown("0713")}));
   EXPECT_EQ(Pass(), Lines{});
-  EXPECT_EQ(Log(), Logged("0712"));
+  EXPECT_EQ(watcher->DecodePath(), DecodePath());
+  EXPECT_EQ(window.caption, kFallbackCaption);
+  EXPECT_EQ(Log(), Logged("0712") + Logged("0713"));
 }
 
-// A decode file replaced (renamed over) or truncated to empty, then holding
-// `lines` decodes. While its length stays at or below the largest length
-// acted on it is ignored; the first growth past it shows and logs the last
-// line at that moment, and the loop never leaves the decode file.
-TEST_F(FaultMatrix, ReplacedOrTruncatedFilesAreActedOnOnlyPastTheLargestLength) {
+// A decode file cleared, replaced or made anew, then holding `lines`
+// decodes; the old file held 3. Whether or not a pass saw it gone or empty
+// in between, it is a new file: every line written into it is shown and
+// logged once, in order, and so is everything it grows by. A poll that
+// found no file runs the recovery (the fallback path is shown), and the
+// loop follows ALL.TXT again as soon as it is back.
+TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
+  enum class Change { kRenamedOver, kCleared, kRenamedAway, kDeleted, kClearedAfterPoll };
   struct Case {
     const char* name;
-    bool byRename;  // else truncated to empty, then regrown
-    int lines;      // decodes in the file afterwards; the old file held 3
+    Change change;
+    int lines;           // decodes in the file afterwards
+    bool passInBetween;  // a pass sees the file gone or empty
   };
   const Case cases[] = {
-      {"renamed over, bigger", true, 5},
-      {"renamed over, smaller", true, 1},
-      {"truncated, regrown past the old length", false, 5},
-      {"truncated, regrown below the old length", false, 2},
+      {"renamed over, more lines", Change::kRenamedOver, 5, false},
+      {"renamed over, fewer lines", Change::kRenamedOver, 1, false},
+      {"cleared, written past the old length", Change::kCleared, 5, true},
+      {"cleared, written below the old length", Change::kCleared, 2, true},
+      {"cleared and written below the old length between two polls", Change::kCleared, 2, false},
+      {"renamed away, a new file started", Change::kRenamedAway, 4, false},
+      {"renamed away, a new file started after a poll found none", Change::kRenamedAway, 4, true},
+      {"deleted and made anew", Change::kDeleted, 1, false},
+      {"deleted, a poll found none, made anew", Change::kDeleted, 4, true},
+      // The decoder clears its file between the poll that found it grown and
+      // the read: the read ends where the file now ends, which is no failure.
+      {"cleared between the poll and the read", Change::kClearedAfterPoll, 2, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -294,39 +319,64 @@ TEST_F(FaultMatrix, ReplacedOrTruncatedFilesAreActedOnOnlyPastTheLargestLength) 
     ASSERT_EQ(fresh.shown, Lines{Shown("0703")});
 
     std::string after;
-    for (int i = 1; i <= c.lines; ++i) after += Decode("08" + std::to_string(10 + i)) + "\r\n";
-    const std::string last = "08" + std::to_string(10 + c.lines);
-    if (c.byRename) {
-      test_files::WriteFile(path + ".new", after);
-      fs::rename(path + ".new", path);
-    } else {
-      fs::resize_file(path, 0);
-      watching.RunPass();  // empty: ignored
-      test_files::AppendFile(path, after);
+    Lines shown = {Shown("0703")};
+    std::string logged = Logged("0703");
+    for (int i = 1; i <= c.lines; ++i) {
+      const std::string time = "08" + std::to_string(10 + i);
+      after += Decode(time) + "\r\n";
+      shown.push_back(Shown(time));
+      logged += Logged(time);
+    }
+    switch (c.change) {
+      case Change::kRenamedOver:
+        test_files::WriteFile(path + ".new", after);
+        fs::rename(path + ".new", path);
+        break;
+      case Change::kCleared:
+        fs::resize_file(path, 0);
+        if (c.passInBetween) watching.RunPass();
+        test_files::AppendFile(path, after);
+        break;
+      case Change::kRenamedAway:
+      case Change::kDeleted:
+        if (c.change == Change::kRenamedAway) fs::rename(path, other.File("ALL.OLD"));
+        if (c.change == Change::kDeleted) fs::remove(path);
+        if (c.passInBetween) watching.RunPass();
+        test_files::WriteFile(path, after);
+        break;
+      case Change::kClearedAfterPoll:
+        test_files::AppendFile(path, Decode("0704") + "\r\n");
+        disk.afterPoll = [&] { fs::resize_file(path, 0); };
+        watching.RunPass();  // finds nothing to read
+        EXPECT_EQ(fresh.caption, kWaitingCaption);
+        test_files::AppendFile(path, after);
+        break;
     }
     dated();
     watching.RunPass();
-    const bool past = c.lines > 3;
-    EXPECT_EQ(fresh.shown, past ? (Lines{Shown("0703"), Shown(last)}) : Lines{Shown("0703")});
+    EXPECT_EQ(fresh.shown, shown);
 
-    // Growing on past the old length shows the line last written then.
     test_files::AppendFile(
         path, Decode("0900") + "\r\n" + Decode("0901") + "\r\n" + Decode("0902") + "\r\n");
     dated();
     watching.RunPass();
-    EXPECT_EQ(fresh.shown.back(), Shown("0902"));
-    EXPECT_EQ(ReadWhole(fresh.logPath),
-              Logged("0703") + (past ? Logged(last) : "") + Logged("0902"));
+    for (const std::string time : {"0900", "0901", "0902"}) {
+      shown.push_back(Shown(time));
+      logged += Logged(time);
+    }
+    EXPECT_EQ(fresh.shown, shown);
+    EXPECT_EQ(ReadWhole(fresh.logPath), logged);
     EXPECT_EQ(watching.DecodePath(), path);
-    EXPECT_EQ(fresh.caption, kWaitingCaption);
+    const bool sawNone =
+        c.passInBetween && (c.change == Change::kRenamedAway || c.change == Change::kDeleted);
+    EXPECT_EQ(fresh.caption, sawNone ? kFallbackCaption : std::string(kWaitingCaption));
   }
 }
 
 // What is no regular file in the decode file's place - at Go, while
 // watched, or slipped in between the length poll and the read - is a failed
-// step: recovered, never blocking, nothing new logged. The one thing shown
-// again is the last line held from before: a failed read keeps it, and it
-// still carries the marker, so it is shown and logged a second time.
+// step: recovered, never blocking, nothing new shown or logged (a failed
+// read takes no line).
 TEST_F(FaultMatrix, NoRegularFileInTheDecodeFilesPlaceIsRecoveredWithoutBlocking) {
   struct Kind {
     const char* name;
@@ -360,14 +410,10 @@ TEST_F(FaultMatrix, NoRegularFileInTheDecodeFilesPlaceIsRecoveredWithoutBlocking
           kind.make(DecodePath());
         };
       }
-      // Between poll and read: the read fails and the date is then asked of
-      // the fallback path, which fails in turn; the line and the date held
-      // from before are shown again.
-      EXPECT_EQ(Pass(), when == When::kBetweenPollAndRead ? Lines{Shown("0712")} : Lines{});
+      EXPECT_EQ(Pass(), Lines{});
       EXPECT_TRUE(Recovered());
       EXPECT_EQ(Pass(), Lines{});
-      const std::string logged = when == When::kAtGo ? "" : Logged("0712");
-      EXPECT_EQ(Log(), when == When::kBetweenPollAndRead ? logged + logged : logged);
+      EXPECT_EQ(Log(), when == When::kAtGo ? "" : Logged("0712"));
     }
   }
 }
@@ -393,16 +439,17 @@ TEST_F(FaultMatrix, ADecodeAppendedBetweenPollAndReadIsTakenAtTheNextPass) {
 // A line written in two pieces, the second after a pause. A first piece
 // without a line end is waited on: when the rest comes within the wait (the
 // system splitting one write at a page boundary does that in microseconds)
-// the line is shown and logged once, whole. When the decoder pauses longer,
-// each piece is a growth of its own and taken as it then stands: a first
-// piece with the marker is shown (and logged) as it stands, and the whole
-// line a second time; a first piece without the marker is ignored.
-TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsWaitedOnThenTakenAsItStands) {
+// the line is shown and logged once, whole. When the decoder pauses longer
+// (here 400 ms), the first piece is taken as it stands once the wait is
+// over - shown and logged if it carries the marker - and the rest of the
+// line, when it comes, is not taken again. A line ended by CR is whole at
+// once; the LF of its CR LF coming later adds no line.
+TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsTakenOnce) {
   const std::string line = Decode("0712");
   struct Case {
     const char* name;
     std::size_t splitAt;  // bytes of line + CR LF in the first piece
-    bool longPause;       // longer than the wait on a line without line end
+    bool longPause;       // 400 ms, longer than the wait on an unended line
     Lines messages;       // of the lines shown and logged, in order
   };
   const std::string whole = "ABC DEF GH";
@@ -410,12 +457,11 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsWaitedOnThenTakenAsItStands) {
       {"inside the message, after the marker", 40, false, {whole}},
       {"before the marker", 20, false, {whole}},
       {"before the line end", line.size(), false, {whole}},
-      // A CR at the file's end may be waiting for its LF, so it is waited
-      // on like a line without a line end.
       {"between CR and LF", line.size() + 1, false, {whole}},
-      {"inside the message, after the marker; long pause", 40, true, {"ABC D", whole}},
-      {"before the marker; long pause", 20, true, {whole}},
-      {"before the line end; long pause", line.size(), true, {whole, whole}},
+      {"inside the message, after the marker; long pause", 40, true, {"ABC D"}},
+      {"before the marker; long pause", 20, true, {}},
+      {"before the line end; long pause", line.size(), true, {whole}},
+      {"between CR and LF; long pause", line.size() + 1, true, {whole}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -427,12 +473,13 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsWaitedOnThenTakenAsItStands) {
     test_files::WriteFile(path, "");
     fresh.logPath = other.File("LOG.TXT");
     watching.Start(other.Path().string());
+    watching.RunPass();
     for (const std::string& piece : {written.substr(0, c.splitAt), written.substr(c.splitAt)}) {
       test_files::AppendFile(path, piece);
       fs::last_write_time(path, LocalNoon(2009, 8, 22));
       for (int pass = 0; pass < 20; ++pass) {
         watching.RunPass();
-        now += c.longPause ? kUnendedLineWait / 10 : std::chrono::microseconds(1);
+        now += c.longPause ? std::chrono::milliseconds(20) : std::chrono::microseconds(1);
       }
     }
     now += kUnendedLineWait;
@@ -449,33 +496,42 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsWaitedOnThenTakenAsItStands) {
 }
 
 // Every kind of line end ends a line; a line end right after another ends
-// an empty line, which has no marker and is ignored.
-TEST_F(FaultMatrix, CrOnlyLfOnlyAndMixedLineEnds) {
+// an empty line, which has no marker and is ignored. Every marked line of a
+// growth is shown and logged, in order; a last line without a line end once
+// its wait is over.
+TEST_F(FaultMatrix, CrOnlyLfOnlyMixedLineEndsAndBursts) {
   struct Growth {
     std::string appended;
-    std::optional<std::string> shownTime;  // nullopt: ignored
+    Lines shownTimes;
   };
   struct Case {
     const char* name;
     std::vector<Growth> growths;
   };
+  std::string burst;
+  Lines burstTimes;
+  for (int i = 0; i < 8; ++i) {
+    burstTimes.push_back("071" + std::to_string(i));
+    burst += Decode(burstTimes.back()) + "\r\n";
+  }
   const Case cases[] = {
       {"CR only",
-       {{Decode("0701") + "\r", "0701"},
-        {Decode("0702") + "\r" + Decode("0703") + "\r", "0703"},
-        {"\r", std::nullopt}}},
+       {{Decode("0701") + "\r", {"0701"}},
+        {Decode("0702") + "\r" + Decode("0703") + "\r", {"0702", "0703"}},
+        {"\r", {}}}},
       {"LF only",
-       {{Decode("0701") + "\n", "0701"},
-        {Decode("0702") + "\n" + Decode("0703") + "\n", "0703"},
-        {"\n", std::nullopt}}},
+       {{Decode("0701") + "\n", {"0701"}},
+        {Decode("0702") + "\n" + Decode("0703") + "\n", {"0702", "0703"}},
+        {"\n", {}}}},
       {"mixed",
-       {{Decode("0701") + "\r", "0701"},
-        {Decode("0702") + "\n", "0702"},
-        {Decode("0703") + "\r\n", "0703"},
-        {Decode("0704") + "\n\r", std::nullopt},
-        {Decode("0705") + "\r\r\n", std::nullopt},
-        {Decode("0706") + "\n" + Decode("0707") + "\r" + Decode("0708"), "0708"},
-        {"\r\n" + Decode("0709") + "\r\n", "0709"}}},
+       {{Decode("0701") + "\r", {"0701"}},
+        {Decode("0702") + "\n", {"0702"}},
+        {Decode("0703") + "\r\n", {"0703"}},
+        {Decode("0704") + "\n\r", {"0704"}},
+        {Decode("0705") + "\r\r\n", {"0705"}},
+        {Decode("0706") + "\n" + Decode("0707") + "\r" + Decode("0708"), {"0706", "0707", "0708"}},
+        {"\r\n" + Decode("0709") + "\r\n", {"0709"}}}},
+      {"a burst of 8 lines in one write", {{burst, burstTimes}, {burst, burstTimes}}},
   };
   for (const Case& c : cases) {
     LoggingWindow fresh;
@@ -485,6 +541,7 @@ TEST_F(FaultMatrix, CrOnlyLfOnlyAndMixedLineEnds) {
     test_files::WriteFile(path, "");
     fresh.logPath = other.File("LOG.TXT");
     watching.Start(other.Path().string());
+    watching.RunPass();
     std::string logged;
     for (const Growth& growth : c.growths) {
       SCOPED_TRACE(std::string(c.name) + ": " + ::testing::PrintToString(growth.appended));
@@ -495,13 +552,13 @@ TEST_F(FaultMatrix, CrOnlyLfOnlyAndMixedLineEnds) {
       // A last line without a line end is taken once the wait is over.
       now += kUnendedLineWait;
       watching.RunPass();
-      if (growth.shownTime) {
-        ASSERT_EQ(fresh.shown.size(), before + 1);
-        EXPECT_EQ(fresh.shown.back(), Shown(*growth.shownTime));
-        logged += Logged(*growth.shownTime);
-      } else {
-        EXPECT_EQ(fresh.shown.size(), before);
+      Lines shown;
+      for (const std::string& time : growth.shownTimes) {
+        shown.push_back(Shown(time));
+        logged += Logged(time);
       }
+      EXPECT_EQ(Lines(fresh.shown.begin() + static_cast<std::ptrdiff_t>(before), fresh.shown.end()),
+                shown);
     }
     EXPECT_EQ(ReadWhole(fresh.logPath), logged) << c.name;
   }
@@ -586,6 +643,60 @@ TEST_F(FaultMatrix, AFileOverFourGibibytesIsFollowedWithSixtyFourBitLengths) {
   EXPECT_EQ(Pass(), Lines{Shown("0713")});
   EXPECT_EQ(Pass(), Lines{});
   EXPECT_EQ(Log(), Logged("0701") + Logged("0712") + Logged("0713"));
+  EXPECT_TRUE(StillWatching());
+}
+
+// Work a pass does is bounded whatever the growth. 2 MiB appended at once
+// is no decoder's output (a file copied or restored in): only its last line
+// is shown and logged, and only the file's end is read. A growth of just
+// under 1 MiB is the decoder's: it is worked through in chunks over several
+// passes, every line once, in order.
+TEST_F(FaultMatrix, LargeGrowthsAreWorkedThroughInBoundedPasses) {
+  // Decodes numbered on in their message until they fill `bytes`.
+  int number = 0;
+  const auto decodes = [&number](std::size_t bytes, Lines& messages) {
+    std::string text;
+    while (text.size() < bytes) {
+      messages.push_back(std::to_string(number++));
+      text += Decode("0800", messages.back()) + "\r\n";
+    }
+    return text;
+  };
+  // The backward read of a last line checks the file's last two bytes
+  // before its chunk.
+  const std::uint64_t mostReadInAPass = kReadChunkBytes + 2;
+  Write(Decode("0700") + "\r\n");
+  Go();
+  EXPECT_EQ(Pass(), Lines{Shown("0700")});
+  std::string logged = Logged("0700");
+
+  Lines copied;
+  Append(decodes(2 * 1024 * 1024, copied));
+  files.bytesRead = 0;
+  EXPECT_EQ(Pass(), Lines{Shown("0800", copied.back())});
+  logged += Logged("0800", copied.back());
+  EXPECT_LE(files.bytesRead, mostReadInAPass);
+
+  Lines grown;
+  Append(decodes(kLargestGrowthRead - 4096, grown));
+  Lines shown;
+  int passes = 0;
+  while (shown.size() < grown.size() && passes < 100) {
+    files.bytesRead = 0;
+    const Lines more = Pass();
+    shown.insert(shown.end(), more.begin(), more.end());
+    EXPECT_LE(files.bytesRead, mostReadInAPass);
+    ++passes;
+  }
+  EXPECT_GE(passes, static_cast<int>(kLargestGrowthRead / kReadChunkBytes) - 1);
+  Lines expected;
+  for (const std::string& message : grown) {
+    expected.push_back(Shown("0800", message));
+    logged += Logged("0800", message);
+  }
+  EXPECT_TRUE(shown == expected) << shown.size() << " of " << expected.size() << " shown";
+  EXPECT_EQ(Pass(), Lines{});
+  EXPECT_TRUE(Log() == logged) << "the log differs";
   EXPECT_TRUE(StillWatching());
 }
 

@@ -33,6 +33,9 @@ class MemoryFile final : public velk::platform::ReadOnlyFile {
       : bytes_(bytes), failingRead_(failingRead), failShort_(failShort) {}
 
   std::optional<std::uint64_t> Size() override { return bytes_.size(); }
+  std::optional<velk::platform::FileIdentity> Identity() override {
+    return velk::platform::FileIdentity{};
+  }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
                                     std::size_t count) override {
@@ -102,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Check(!read.failed, "no failure without a failed read");
   Check(read.line == velk::LastLineReadForwards(part), "backwards and forwards agree");
-  Check(read.lineEnded == (!part.empty() && part.back() == '\n'), "a final line feed is told");
+  const char last = part.empty() ? '\0' : part.back();
+  Check(read.lineEnded == (last == '\n' || last == '\r'), "a final line end is told");
+  Check(read.endsWithCr == (last == '\r'), "a final carriage return is told");
   Check(file.bytesRead() <= 2 + LastLineLength(part) + chunkBytes,
         "only the last line and one chunk before it are read");
   return 0;

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 
 #include "common/platform.h"
 #include "tests/support/test_files.h"
+#include "watch/last_line.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -20,16 +22,26 @@ namespace {
 using test_files::TempDir;
 using test_files::WriteFile;
 
-TEST(DiskDecodeFiles, ARegularFileHasLengthLastLineAndDate) {
+TEST(DiskDecodeFiles, ARegularFileHasStatusContentAndDate) {
   const TempDir dir;
   const std::string path = dir.File("ALL.TXT");
   WriteFile(path, "0000 first\r\n0712 *second\n");
   DiskDecodeFiles files;
-  EXPECT_EQ(files.Length(path), 25U);
-  const LastLineRead read = files.ReadLastLine(path, velk::kWholeFile);
+  const std::optional<platform::FileStatus> status = files.Status(path);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->size, 25U);
+  const std::unique_ptr<platform::ReadOnlyFile> file = files.Open(path);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Identity(), status->identity);
+  const LastLineRead read = ReadLastLine(*file);
   EXPECT_FALSE(read.failed);
-  EXPECT_EQ(read.line, (LastLine{"0712 *second", true}));
+  EXPECT_EQ(read.line, (LineSummary{"0712 *second", true}));
   EXPECT_TRUE(files.ModificationDate(path));
+
+  // Another file renamed into its place is told apart by its identity.
+  WriteFile(dir.File("other"), "0000 first\r\n0712 *second\n");
+  std::filesystem::rename(dir.File("other"), path);
+  EXPECT_NE(files.Status(path)->identity, status->identity);
 }
 
 // Sets a file's modification time to `moment`; false when the file system
@@ -85,9 +97,8 @@ TEST(DiskDecodeFiles, WhatIsNoRegularFileFailsEveryAccess) {
 #endif
   DiskDecodeFiles files;
   for (const std::string& path : paths) {
-    EXPECT_FALSE(files.Length(path)) << path;
-    EXPECT_TRUE(files.ReadLastLine(path, velk::kWholeFile).failed) << path;
-    EXPECT_FALSE(files.ReadLastLine(path, velk::kWholeFile).line) << path;
+    EXPECT_FALSE(files.Status(path)) << path;
+    EXPECT_FALSE(files.Open(path)) << path;
   }
   EXPECT_FALSE(files.ModificationDate(dir.File("missing")));
 }

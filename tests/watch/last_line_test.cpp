@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "watch/line_splitter.h"
 
 namespace velk {
 namespace {
@@ -24,6 +25,8 @@ class MemoryFile final : public platform::ReadOnlyFile {
     if (failSize) return std::nullopt;
     return bytes_.size();
   }
+
+  std::optional<platform::FileIdentity> Identity() override { return platform::FileIdentity{}; }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
                                     std::size_t count) override {
@@ -49,13 +52,13 @@ class MemoryFile final : public platform::ReadOnlyFile {
   std::string bytes_;
 };
 
-LastLine Line(std::string head, bool hasMarker) {
-  return LastLine{std::move(head), hasMarker};
+LineSummary Line(std::string head, bool hasMarker) {
+  return LineSummary{std::move(head), hasMarker};
 }
 
 struct LineCase {
   std::string bytes;
-  std::optional<LastLine> expected;
+  std::optional<LineSummary> expected;
 };
 
 const std::string kLong(100, 'x');
@@ -161,8 +164,53 @@ TEST(ReadLastLine, EqualsTheForwardReaderOnRandomBytes) {
     ASSERT_EQ(read.line, LastLineReadForwards(part))
         << "seed " << seed << " round " << round << " chunk " << chunk << " up to " << upTo
         << " bytes: " << ::testing::PrintToString(bytes);
-    ASSERT_EQ(read.lineEnded, !part.empty() && part.back() == '\n');
+    const char last = part.empty() ? '\0' : part.back();
+    ASSERT_EQ(read.lineEnded, last == '\n' || last == '\r');
+    ASSERT_EQ(read.endsWithCr, last == '\r');
     ASSERT_LE(file.largestRequest, std::max<std::size_t>(chunk, 2));
+  }
+}
+
+// Every line of `bytes`, read line by line from the start; text after the
+// last line end is a line too.
+std::vector<LineSummary> AllLinesForwards(std::string_view bytes) {
+  std::vector<LineSummary> lines;
+  std::size_t next = 0;
+  while (next < bytes.size()) {
+    const std::size_t end = std::min(bytes.find_first_of("\r\n", next), bytes.size());
+    const std::string_view text = bytes.substr(next, end - next);
+    lines.push_back(Line(std::string(text.substr(0, kLineBytesUsed)), text.find('*') != text.npos));
+    if (end == bytes.size()) break;
+    next = end + (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1);
+  }
+  return lines;
+}
+
+// Given the bytes in pieces that fall anywhere (inside a line, between CR
+// and LF), the forward splitter cuts the same lines as reading the whole
+// file line by line; the text after the last line end stays held until it
+// is taken.
+TEST(LineSplitter, CutsTheSameLinesWhereverThePiecesFall) {
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  for (int round = 0; round < 20000; ++round) {
+    const std::string bytes = RandomBytes(random);
+    LineSplitter splitter;
+    std::vector<LineSummary> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+      const std::size_t piece = RandomChunk(random, bytes.size());
+      const std::string_view part = std::string_view(bytes).substr(start, piece);
+      std::size_t position = 0;
+      while (const std::optional<LineSummary> line = splitter.Next(part, position)) {
+        lines.push_back(*line);
+      }
+      ASSERT_EQ(position, part.size());
+      start += part.size();
+    }
+    if (splitter.HoldsUnendedLine()) lines.push_back(splitter.TakeUnendedLine());
+    ASSERT_EQ(lines, AllLinesForwards(bytes))
+        << "seed " << seed << " round " << round << " bytes: " << ::testing::PrintToString(bytes);
   }
 }
 

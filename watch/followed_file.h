@@ -1,0 +1,120 @@
+#pragma once
+
+// One place where the decode file is looked for, and how far the lines of
+// the file found there have been taken.
+//
+// Every line added to the file after it was first looked at is taken once,
+// in order: the bytes are read forwards from where the reading stopped, a
+// chunk at a time, and cut into lines as they come. Besides that:
+//   - a file looked at for the first time that is already there gives its
+//     last line only (what was written before the program looked is not the
+//     operator's new decodes);
+//   - a file that appears where none was found, one that is another file
+//     than before (replaced: its identity changed) and one that shrank
+//     (cleared) are new files: their lines are taken from their start;
+//   - a growth of more than kLargestGrowthRead in one go is no decoder's
+//     output (a file copied or restored in): of it only the last line is
+//     taken, as at the first look;
+//   - a last line without a line end may still be being written: it is
+//     taken once the file has kept its length for kUnendedLineWait, and not
+//     again when its line end comes later.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/platform.h"
+#include "watch/decode_file.h"
+#include "watch/last_line.h"
+#include "watch/line_splitter.h"
+
+namespace velk {
+
+// How long a last line without a line end must stay as it is before it is
+// taken. The system copies a write into the file page by page, and a decoder
+// may write a line in pieces, so a reader can find the first part of a line
+// alone at the file's end; its line end, or more growth, ends the wait early.
+inline constexpr std::chrono::milliseconds kUnendedLineWait{100};
+
+// The most bytes read from the decode file at once.
+inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
+
+// A growth larger than this is not read through: only its last line is
+// taken.
+inline constexpr std::uint64_t kLargestGrowthRead = 1024 * 1024;
+
+class FollowedFile {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  enum class ReadOutcome {
+    kRead,       // bytes (or the last line) read
+    kFailed,     // the file could not be opened or read
+    kOtherFile,  // another file stands at the path than the one polled
+  };
+
+  explicit FollowedFile(std::string path = {});
+
+  const std::string& Path() const { return path_; }
+
+  // The length acted on: the file's length at the latest poll that found it
+  // grown, shrunk or replaced. Lines up to it are taken or about to be.
+  std::uint64_t LengthActedOn() const { return length_; }
+
+  // What a poll of the path found: nothing (no regular file), or a file.
+  void NotFound();
+  void Found(const platform::FileStatus& status);
+
+  // Whether the next step is a read of the file.
+  bool NeedsRead() const;
+
+  // Reads the next chunk of the growth (or the last line, when only that is
+  // to be taken) from the file found at the latest poll.
+  ReadOutcome Read(DecodeFileAccess& files, TimePoint now);
+
+  // Whether the file's date is to be read for a growth; DateRead() once it
+  // was asked for, whatever the answer.
+  bool DateDue() const { return dateDue_; }
+  void DateRead() { dateDue_ = false; }
+
+  // The next line to take from what was read, if any; also a last line
+  // without a line end whose wait is over.
+  std::optional<LineSummary> NextLine(TimePoint now);
+
+  // Whether anything is to be done now: a read, a line to take, or an
+  // unended line whose wait is over.
+  bool HasWork(TimePoint now) const;
+
+  // Whether lines are still to be read or taken without waiting for the
+  // file to change: a growth being worked through in slices.
+  bool Busy() const;
+
+ private:
+  enum class Seen { kNever, kMissing, kPresent };
+
+  void StartNewFile(const platform::FileStatus& status, bool lastLineOnly);
+  void Grow(std::uint64_t length, bool lastLineOnly);
+  ReadOutcome ReadLastLineOnly(platform::ReadOnlyFile& file, TimePoint now);
+  ReadOutcome ReadChunk(platform::ReadOnlyFile& file);
+  bool Buffered() const { return position_ < buffer_.size(); }
+  bool UnendedLineDue(TimePoint now) const;
+
+  std::string path_;
+  Seen seen_ = Seen::kNever;
+  platform::FileIdentity identity_;
+  std::uint64_t length_ = 0;  // the length acted on
+  std::uint64_t readTo_ = 0;  // bytes before this offset were read
+  bool lastLineOnly_ = false;
+  bool dateDue_ = false;
+  bool readFailed_ = false;  // the latest read did not succeed
+
+  std::string buffer_;  // a chunk read and not yet cut into lines
+  std::size_t position_ = 0;
+  std::optional<LineSummary> ready_;  // a line read whole, not yet taken
+  LineSplitter splitter_;
+  TimePoint unendedSince_{};  // when the unended line last grew
+};
+
+}  // namespace velk
