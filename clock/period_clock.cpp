@@ -61,9 +61,9 @@ long RoundedSecondsSinceMidnight(double secondsSinceMidnight) {
 }
 
 ClockFace ClockFaceAt(double secondsSinceMidnight) {
-  const double timeOfDay = WrapIntoDay(secondsSinceMidnight);
-  const Colour colour = IsEvenMinute(RoundHalfToEven(timeOfDay)) ? kRed : kClockGreen;
-  return {colour, TimeOfDayText(static_cast<long>(timeOfDay))};
+  const bool even = IsEvenMinute(RoundedSecondsSinceMidnight(secondsSinceMidnight));
+  const long wholeSeconds = static_cast<long>(WrapIntoDay(secondsSinceMidnight));
+  return {even ? kRed : kClockGreen, TimeOfDayText(wholeSeconds)};
 }
 
 }  // namespace velk

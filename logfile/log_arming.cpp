@@ -1,22 +1,12 @@
 #include "logfile/log_arming.h"
 
-#include "common/platform.h"
+#include "common/path.h"
 
 namespace velk {
 
 namespace {
 
 inline constexpr std::string_view kDefaultExtension = ".TXT";
-
-// The working directory and a name joined with the platform's separator,
-// without any normalisation: a name that is itself a path still goes below
-// the working directory.
-std::string JoinedLogPath(const std::string& workingDirectory, const std::string& upperName) {
-  std::string path = workingDirectory;
-  path += platform::PathSeparator();
-  path += upperName;
-  return path;
-}
 
 // ".TXT" is added only when no "." stands anywhere in the path, the
 // directory part included.
@@ -40,7 +30,7 @@ void LogLabelClick(LogControls& controls, LogSettings& settings,
   const std::string typed = controls.LogFileText();
   if (typed.empty()) return;  // the operator types the name next
 
-  settings.Fi2 = JoinedLogPath(workingDirectory, controls.UpperCase(typed));
+  settings.Fi2 = JoinPath(workingDirectory, controls.UpperCase(typed));
   settings.LogFlag = 1;
   AddDefaultExtension(settings.Fi2);
   // Showing the path is a change of the box's text and so briefly sets the
@@ -48,12 +38,6 @@ void LogLabelClick(LogControls& controls, LogSettings& settings,
   controls.SetLogFileText(settings.Fi2);
   controls.SetLogLabelCaption(kLogFileCaption);
   controls.DisableLogLabel();
-}
-
-std::string ArmedLogPath(const std::string& workingDirectory, const std::string& upperName) {
-  std::string path = JoinedLogPath(workingDirectory, upperName);
-  AddDefaultExtension(path);
-  return path;
 }
 
 }  // namespace velk

@@ -43,9 +43,4 @@ void LogFileChange(LogControls& controls);
 void LogLabelClick(LogControls& controls, LogSettings& settings,
                    const std::string& workingDirectory);
 
-// The full path of a log file: the working directory and the (upper-cased)
-// name joined with the platform's separator, with ".TXT" added when the
-// whole path holds no ".".
-std::string ArmedLogPath(const std::string& workingDirectory, const std::string& upperName);
-
 }  // namespace velk

@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "watch/decode_file.h"
+#include "common/path.h"
 
 namespace velk {
 

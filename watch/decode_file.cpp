@@ -36,13 +36,6 @@ std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& 
   return DateText(platform::LocalTime(status->modified));
 }
 
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  std::string path = directory;
-  path += platform::PathSeparator();
-  path += name;
-  return path;
-}
-
 std::string CurrentDirectory() {
   std::error_code error;
   const std::filesystem::path current = std::filesystem::current_path(error);

@@ -36,9 +36,6 @@ class DiskDecodeFiles final : public DecodeFileAccess {
   std::optional<std::string> ModificationDate(const std::string& path) override;
 };
 
-// A directory and a file name joined with the platform's separator.
-std::string JoinPath(const std::string& directory, const std::string& name);
-
 // The current working directory, as text.
 std::string CurrentDirectory();
 

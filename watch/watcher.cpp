@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/path.h"
+
 namespace velk {
 
 namespace {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/path.h"
 #include "common/platform.h"
 #include "tests/support/test_files.h"
 #include "watch/last_line.h"
