@@ -23,6 +23,7 @@ VELK_WINDOW=
 VELK_STATUS=
 XVFB_PID=
 XVFB_FD=
+XSESSION_RUNTIME=
 
 wait_for() {
   local seconds=$1 what=$2
@@ -49,6 +50,12 @@ xsession_start() {
     return 1
   fi
   export DISPLAY=":$display"
+  # Qt keeps its runtime files there; without one it makes /tmp/runtime-USER
+  # and leaves it behind.
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XSESSION_RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/velk_runtime_XXXXXX")
+    export XDG_RUNTIME_DIR=$XSESSION_RUNTIME
+  fi
   # A real window on that display, also when the caller (ctest) asked Qt
   # for the offscreen platform.
   export QT_QPA_PLATFORM=xcb
@@ -117,6 +124,11 @@ xsession_stop() {
   if [ -n "$XVFB_FD" ]; then
     exec {XVFB_FD}<&-
     XVFB_FD=
+  fi
+  if [ -n "$XSESSION_RUNTIME" ]; then
+    rm -rf "$XSESSION_RUNTIME"
+    unset XDG_RUNTIME_DIR
+    XSESSION_RUNTIME=
   fi
   return 0
 }
