@@ -6,9 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <regex>
@@ -32,7 +30,9 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::ReadFile;
 using test_files::TempDir;
+using test_files::WriteFile;
 
 const LogRecord kWorkedExample{"0712, 3,-23, .3,-5", ", 3, \"ABC DEF GH\""};
 const std::string kWorkedExampleLine = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
@@ -46,16 +46,6 @@ std::string Lines(const std::vector<int>& numbers) {
   std::string all;
   for (int n : numbers) all += NumberedRecord(n).pieceOne + NumberedRecord(n).pieceTwo + "\r\n";
   return all;
-}
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteWhole(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
 }
 
 // The rescue files anywhere under `directory`, checking their names.
@@ -81,31 +71,31 @@ class LogBookFileTest : public testing::Test {
 TEST_F(LogBookFileTest, WorkedExampleIsWrittenByteForByte) {
   LogBook book;
   EXPECT_TRUE(book.Append(log_.string(), kWorkedExample));
-  EXPECT_EQ(ReadWhole(log_), kWorkedExampleLine);
+  EXPECT_EQ(ReadFile(log_), kWorkedExampleLine);
   EXPECT_EQ(book.KeptCount(), 0u);
 }
 
 TEST_F(LogBookFileTest, RecordsFollowEachOtherOneLineEach) {
   LogBook book;
   for (int n = 1; n <= 3; ++n) EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(n)));
-  EXPECT_EQ(ReadWhole(log_), Lines({1, 2, 3}));
+  EXPECT_EQ(ReadFile(log_), Lines({1, 2, 3}));
 }
 
 TEST_F(LogBookFileTest, EightBitAndNulBytesGoThroughUnchanged) {
   const LogRecord odd{std::string("07\xE9\x00", 4) + ",-1", std::string(", 1, \"\xFF\x01\"")};
   LogBook book;
   EXPECT_TRUE(book.Append(log_.string(), odd));
-  EXPECT_EQ(ReadWhole(log_), odd.pieceOne + odd.pieceTwo + "\r\n");
+  EXPECT_EQ(ReadFile(log_), odd.pieceOne + odd.pieceTwo + "\r\n");
 }
 
 TEST_F(LogBookFileTest, ExistingFileIsAppendedToNeverOverwritten) {
   // Also a file whose last line has no line end: nothing is added or removed.
   for (const std::string earlier : {"old record\r\n", "no line end"}) {
-    WriteWhole(log_, earlier);
+    WriteFile(log_, earlier);
     LogBook book;
     EXPECT_TRUE(book.Append(log_.string(), kWorkedExample));
     EXPECT_TRUE(LogBook().Append(log_.string(), NumberedRecord(1)));
-    EXPECT_EQ(ReadWhole(log_), earlier + kWorkedExampleLine + Lines({1}));
+    EXPECT_EQ(ReadFile(log_), earlier + kWorkedExampleLine + Lines({1}));
   }
 }
 
@@ -126,7 +116,7 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   EXPECT_TRUE(book.Append(path, NumberedRecord(3)));
   EXPECT_TRUE(book.Append(path, NumberedRecord(4)));
 
-  EXPECT_EQ(ReadWhole(path), Lines({1, 2, 3, 4}));
+  EXPECT_EQ(ReadFile(path), Lines({1, 2, 3, 4}));
   EXPECT_EQ(book.KeptCount(), 0u);
   EXPECT_EQ(book.Note(path), path);
 }
@@ -142,7 +132,7 @@ TEST_F(LogBookFileTest, UnwritableLogKeepsRecordsAndRecovers) {
 
   fs::remove(log_);
   EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(3)));
-  EXPECT_EQ(ReadWhole(log_), Lines({1, 2, 3}));
+  EXPECT_EQ(ReadFile(log_), Lines({1, 2, 3}));
   EXPECT_EQ(book.KeptCount(), 0u);
 }
 
@@ -156,7 +146,7 @@ TEST_F(LogBookFileTest, DirectoryInTheLogsPlaceKeepsRecordsAndRecovers) {
 
   fs::remove(log_);
   EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(2)));
-  EXPECT_EQ(ReadWhole(log_), Lines({1, 2}));
+  EXPECT_EQ(ReadFile(log_), Lines({1, 2}));
 }
 
 // The close: a last try at the log, then what it still does not take goes to
@@ -207,11 +197,11 @@ TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
     if (!c.savedIn) {
       EXPECT_EQ(notice, problem + " nor to a rescue file; here they are:\n" + Lines({1, 2, 3}));
     } else if (*c.savedIn == '\0') {
-      EXPECT_EQ(ReadWhole(log), Lines({1, 2, 3}));
+      EXPECT_EQ(ReadFile(log), Lines({1, 2, 3}));
       EXPECT_EQ(notice, "");
     } else if (rescue.size() == 1) {
       EXPECT_EQ(rescue[0].parent_path().filename(), c.savedIn);
-      EXPECT_EQ(ReadWhole(rescue[0]), Lines({1, 2, 3}));
+      EXPECT_EQ(ReadFile(rescue[0]), Lines({1, 2, 3}));
       EXPECT_EQ(notice, problem + "; saved in " + rescue[0].string() + "\n");
     }
     EXPECT_EQ(rescue.size(), c.savedIn && *c.savedIn ? 1u : 0u);
@@ -343,7 +333,7 @@ TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
     EXPECT_EQ(fake.written, c.logged);
     const std::vector<fs::path> rescue = RescueFiles(work.Path());
     ASSERT_EQ(rescue.size(), 1u);
-    EXPECT_EQ(ReadWhole(rescue[0]), c.rescued);
+    EXPECT_EQ(ReadFile(rescue[0]), c.rescued);
   }
 }
 
@@ -355,7 +345,7 @@ using LogBookDeathTest = LogBookFileTest;
 TEST_F(LogBookDeathTest, ShortWriteIsCutBackAndTheRecordKept) {
   const std::string path = log_.string();
   const std::string before = "0700, 1,-1, .1, 1, 1, \"X\"\r\n";  // 28 bytes
-  WriteWhole(log_, before);
+  WriteFile(log_, before);
 
   EXPECT_EXIT(
       {
@@ -373,16 +363,16 @@ TEST_F(LogBookDeathTest, ShortWriteIsCutBackAndTheRecordKept) {
         const platform::AppendOutcome outcome = platform::AppendWhole(path, kWorkedExampleLine);
         if (outcome) fail("short write reported whole");
         if (outcome.failure != std::generic_category().message(EFBIG)) fail("wrong reason");
-        if (ReadWhole(path) != before) fail("short write left in the file");
+        if (ReadFile(path) != before) fail("short write left in the file");
 
         LogBook book;
         if (book.Append(path, kWorkedExample)) fail("record reported written");
-        if (book.KeptCount() != 1 || ReadWhole(path) != before) fail("record not kept whole");
+        if (book.KeptCount() != 1 || ReadFile(path) != before) fail("record not kept whole");
 
         limit.rlim_cur = unlimited;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) fail("cannot lift the limit");
         if (!book.Append(path, NumberedRecord(1))) fail("no recovery");
-        if (ReadWhole(path) != before + kWorkedExampleLine + Lines({1})) fail("wrong content");
+        if (ReadFile(path) != before + kWorkedExampleLine + Lines({1})) fail("wrong content");
         std::_Exit(0);
       },
       testing::ExitedWithCode(0), "");

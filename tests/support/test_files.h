@@ -2,12 +2,13 @@
 
 // Real files for the tests: a directory of its own under the system's
 // temporary directory, removed with everything in it when the test is done,
-// and helpers to write files and set their dates.
+// and helpers to write and read files and set their dates.
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
@@ -55,14 +56,20 @@ inline std::filesystem::file_time_type LocalNoon(int year, int month, int day) {
   return std::chrono::file_clock::from_sys(moment);
 }
 
-inline void WriteFile(const std::string& path, std::string_view bytes) {
+inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline void AppendFile(const std::string& path, std::string_view bytes) {
+inline void AppendFile(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::app);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The whole file, byte for byte; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace velk::test_files
