@@ -152,7 +152,7 @@ VELK_Logging::VELK_Logging(HINSTANCE instance)
     : instance_(instance), watcher_(*this, decodeFiles_) {}
 
 VELK_Logging::~VELK_Logging() {
-  StopWatchingFolder();
+  StopWatchingFolders();
   if (window_ != nullptr) DestroyWindow(window_);
   if (formFont_ != nullptr) DeleteObject(formFont_);
   if (clockFont_ != nullptr) DeleteObject(clockFont_);
@@ -313,7 +313,7 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Form_Unload();
       return 0;
     case WM_DESTROY:
-      StopWatchingFolder();
+      StopWatchingFolders();
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
@@ -367,7 +367,8 @@ void VELK_Logging::Form_Unload() {
 void VELK_Logging::Go_Click() {
   if (watching_ || closing_) return;
   watching_ = true;
-  watcher_.Run(velk::CurrentDirectory());
+  workingDirectory_ = velk::CurrentDirectory();
+  watcher_.Run(workingDirectory_);
   watching_ = false;
 }
 
@@ -506,6 +507,9 @@ void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
 bool VELK_Logging::Yield() {
   ShowPendingInfo();
   if (!DispatchPending()) return false;
+  // While a large growth is worked through, the next slice follows as soon
+  // as the pending messages are handled.
+  if (watcher_.Busy()) return true;
   WaitForMessageOrChange();
   return DispatchPending();
 }
@@ -525,32 +529,58 @@ bool VELK_Logging::DispatchPending() {
   return !closing_;
 }
 
-// Sleeps until a message arrives or the decode file's folder changes; never
-// a spin: the clock's timer wakes it many times a second in any case.
+// Sleeps until a message arrives or a watched folder changes; never a spin:
+// the clock's timer wakes it many times a second in any case.
 void VELK_Logging::WaitForMessageOrChange() {
-  WatchDecodeFolder();
-  const DWORD handles = folderChange_ != INVALID_HANDLE_VALUE ? 1 : 0;
-  const DWORD woke = MsgWaitForMultipleObjectsEx(handles, &folderChange_, INFINITE, QS_ALLINPUT,
+  WatchFolders();
+  std::array<HANDLE, 2> changes{};
+  DWORD count = 0;
+  for (const FolderWatch& watch : folderWatches_) {
+    if (watch.change != INVALID_HANDLE_VALUE) changes[count++] = watch.change;
+  }
+  const DWORD woke = MsgWaitForMultipleObjectsEx(count, changes.data(), INFINITE, QS_ALLINPUT,
                                                  MWMO_INPUTAVAILABLE);
-  if (handles == 1 && woke == WAIT_OBJECT_0 && !FindNextChangeNotification(folderChange_)) {
-    StopWatchingFolder();
+  if (woke >= WAIT_OBJECT_0 + count) return;
+  // Asks for the next change in that folder.
+  for (FolderWatch& watch : folderWatches_) {
+    if (watch.change != changes[woke - WAIT_OBJECT_0]) continue;
+    if (!FindNextChangeNotification(watch.change)) {
+      FindCloseChangeNotification(watch.change);
+      watch.change = INVALID_HANDLE_VALUE;
+    }
   }
 }
 
-// Watches the folder of the current decode path; moves along when the path
-// changes, and tries again at the next yield while the folder is missing.
-void VELK_Logging::WatchDecodeFolder() {
-  const std::string& decodePath = watcher_.DecodePath();
-  if (folderChange_ != INVALID_HANDLE_VALUE && watchedFolderOf_ == decodePath) return;
-  StopWatchingFolder();
-  watchedFolderOf_ = decodePath;
-  folderChange_ =
-      FindFirstChangeNotificationW(FromUtf8(FolderOf(decodePath)).c_str(), FALSE, kFolderChanges);
+namespace {
+
+// Watches `folder` from now on, unless it is already watched. A folder that
+// cannot be watched (it does not exist) is not tried again: the clock's
+// ticks still bring the next poll.
+void Watch(const std::string& folder, HANDLE& change, std::string& watched) {
+  if (watched == folder) return;
+  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+  watched = folder;
+  change = folder.empty()
+               ? INVALID_HANDLE_VALUE
+               : FindFirstChangeNotificationW(FromUtf8(folder).c_str(), FALSE, kFolderChanges);
 }
 
-void VELK_Logging::StopWatchingFolder() {
-  if (folderChange_ != INVALID_HANDLE_VALUE) FindCloseChangeNotification(folderChange_);
-  folderChange_ = INVALID_HANDLE_VALUE;
+}  // namespace
+
+void VELK_Logging::WatchFolders() {
+  FolderWatch& working = folderWatches_[0];
+  FolderWatch& followed = folderWatches_[1];
+  Watch(workingDirectory_, working.change, working.folder);
+  const std::string decodeFolder = FolderOf(watcher_.DecodePath());
+  Watch(decodeFolder != workingDirectory_ ? decodeFolder : std::string(), followed.change,
+        followed.folder);
+}
+
+void VELK_Logging::StopWatchingFolders() {
+  for (FolderWatch& watch : folderWatches_) {
+    if (watch.change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch.change);
+    watch = FolderWatch{};
+  }
 }
 
 // Hands the keyboard focus on before a control that holds it is hidden or

@@ -53,8 +53,8 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   // Dispatches every pending message; false once the window has gone.
   bool DispatchPending();
   void WaitForMessageOrChange();
-  void WatchDecodeFolder();
-  void StopWatchingFolder();
+  void WatchFolders();
+  void StopWatchingFolders();
   void ShowPendingInfo();
   bool InfoShowsItsEnd() const;
   void ScrollInfoToLine(int firstVisible);
@@ -108,10 +108,16 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   velk::LogBook logBook_;
   velk::LocalTimeOfDay timeOfDay_;
 
-  // Signalled when anything changes in the decode file's folder; wakes the
-  // watch loop early, while the length poll still decides what is read.
-  HANDLE folderChange_ = INVALID_HANDLE_VALUE;
-  std::string watchedFolderOf_;
+  // A folder whose changes wake the watch loop early; the length poll still
+  // decides what is read.
+  struct FolderWatch {
+    std::string folder;
+    HANDLE change = INVALID_HANDLE_VALUE;  // signalled on a change
+  };
+  // The working directory, where ALL.TXT may appear at any time, and the
+  // folder of the decode file followed, when that is another.
+  std::array<FolderWatch, 2> folderWatches_;
+  std::string workingDirectory_;
 
   // Display lines of the current pass, added to the list at its yield.
   std::string pendingInfo_;
