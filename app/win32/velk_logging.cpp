@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "app/win32/resources.h"
 #include "clock/period_clock.h"
@@ -156,6 +157,7 @@ VELK_Logging::~VELK_Logging() {
   if (window_ != nullptr) DestroyWindow(window_);
   if (formFont_ != nullptr) DeleteObject(formFont_);
   if (clockFont_ != nullptr) DeleteObject(clockFont_);
+  if (accessibility_ != nullptr) accessibility_->Release();
   if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
   if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
@@ -213,6 +215,20 @@ void VELK_Logging::CreateControls() {
   }
   // The list only grows: no limit below the system's own on its length.
   SendMessageW(Control(table::Info), EM_SETLIMITTEXT, 0, 0);
+
+  logFileTip_ =
+      CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                      WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(table::LogFile));
+  tool.lpszText = const_cast<wchar_t*>(L"");
+  SendMessageW(logFileTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                   reinterpret_cast<void**>(&accessibility_));
 }
 
 int VELK_Logging::Scaled(int designPixels) const {
@@ -359,8 +375,13 @@ void VELK_Logging::Form_Unload() {
   // write and closed before any message is handled, so neither is open here.
   // The window goes at once; the watch loop sees it gone at its yield and
   // ends without another pass, and the program leaves with status 0.
+  // Records the log has not taken get a last, bounded try; those it still
+  // does not take go to a rescue file, named on standard error.
   closing_ = true;
   KillTimer(window_, kTimer1);
+  const std::string notice = logBook_.Close(settings_.Fi2);
+  std::fputs(notice.c_str(), stderr);
+  std::fflush(stderr);
   DestroyWindow(window_);
 }
 
@@ -374,6 +395,7 @@ void VELK_Logging::Go_Click() {
 
 void VELK_Logging::LogLabel_Click() {
   velk::LogLabelClick(*this, settings_, velk::CurrentDirectory());
+  ShowLogNote();
 }
 
 void VELK_Logging::LogFile_Change() {
@@ -381,6 +403,7 @@ void VELK_Logging::LogFile_Change() {
 }
 
 void VELK_Logging::Timer1_Timer() {
+  RetryKeptRecords();
   const velk::ClockFace face =
       velk::ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
   const HWND timeNow = Control(table::TimeNow);
@@ -393,6 +416,30 @@ void VELK_Logging::Timer1_Timer() {
     SetWindowTextW(timeNow, text.c_str());
   } else if (recolour) {
     InvalidateRect(timeNow, nullptr, TRUE);
+  }
+}
+
+void VELK_Logging::RetryKeptRecords() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!logBook_.RetryDue(now)) return;
+  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(velk::kRed);
+  ShowLogNote();
+}
+
+void VELK_Logging::ShowLogNote() {
+  std::wstring note = FromUtf8(logBook_.Note(settings_.Fi2));
+  const HWND logFile = Control(table::LogFile);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(logFile);
+  tool.lpszText = note.data();
+  // Wide enough for the path; a longer note breaks into lines.
+  SendMessageW(logFileTip_, TTM_SETMAXTIPWIDTH, 0, Scaled(table::kClientWidth));
+  SendMessageW(logFileTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  if (accessibility_ != nullptr) {
+    accessibility_->SetHwndPropStr(logFile, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                   PROPID_ACC_DESCRIPTION, note.c_str());
   }
 }
 
@@ -502,6 +549,7 @@ void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
   // Red means the record is in the file; a record that could not be written
   // is kept by the log book and the colour stays as it was.
   if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
+  ShowLogNote();
 }
 
 bool VELK_Logging::Yield() {

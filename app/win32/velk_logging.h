@@ -12,6 +12,8 @@
 // Yield.
 #undef Yield
 
+#include <oleacc.h>
+
 #include <array>
 #include <optional>
 #include <string>
@@ -66,6 +68,10 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   void LogLabel_Click();
   void LogFile_Change();
   void Timer1_Timer();
+  void RetryKeptRecords();
+  // The log box's tooltip and accessible description: the log's path, or
+  // how many records wait and why.
+  void ShowLogNote();
 
   // What the watch loop does to the window.
   bool LogArmed() const override;
@@ -97,6 +103,10 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   HFONT clockFont_ = nullptr;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
+  HWND logFileTip_ = nullptr;
+  // Gives the log box its accessible description; null where the system
+  // has none to offer.
+  IAccPropServices* accessibility_ = nullptr;
 
   // Text colours set by the program; the system's colour until then.
   std::optional<COLORREF> timeNowColour_;
