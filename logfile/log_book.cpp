@@ -18,7 +18,7 @@ LogBook::LogBook(AppendFunction append, std::size_t maxKept, std::optional<Rescu
 bool LogBook::Append(const std::string& path, const LogRecord& record) {
   std::string line = record.Line();
   // A record never overtakes one kept from before: while those cannot be
-  // written, this one is not even tried.
+  // written (or are not all written yet), this one is not even tried.
   WriteKept(path);
   if (kept_.empty()) {
     platform::AppendOutcome outcome = append_(path, line);
@@ -43,8 +43,8 @@ std::size_t LogBook::RetryKept(const std::string& path, TimePoint now) {
 std::string LogBook::Note(const std::string& path) const {
   if (kept_.empty()) return path;
   std::string note = RecordCount(kept_.size()) + " waiting to be written";
-  if (!lastFailure_.empty()) note += " (" + lastFailure_ + ")";
-  return note + "; trying again every second";
+  if (lastFailure_.empty()) return note;
+  return note + " (" + lastFailure_ + "); trying again every second";
 }
 
 std::string LogBook::Close(const std::string& path) {
@@ -62,11 +62,18 @@ std::string LogBook::Close(const std::string& path) {
 }
 
 // Writes the kept lines, oldest first, each in its own append, and forgets
-// each one as soon as it is in the file; stops at the first that fails. The
-// number written.
+// each one as soon as it is in the file; stops at the first that fails, or
+// when kKeptWriteSlice is over with the next retry due at once. The number
+// written.
 std::size_t LogBook::WriteKept(const std::string& path) {
+  const auto sliceEnd = std::chrono::steady_clock::now() + kKeptWriteSlice;
   std::size_t written = 0;
   while (!kept_.empty()) {
+    if (written > 0 && std::chrono::steady_clock::now() >= sliceEnd) {
+      lastFailure_.clear();  // nothing failed: they are on their way
+      nextRetry_ = TimePoint::min();
+      return written;
+    }
     platform::AppendOutcome outcome = append_(path, kept_.front());
     if (!outcome) {
       lastFailure_ = std::move(outcome.failure);

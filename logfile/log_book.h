@@ -28,6 +28,12 @@ inline constexpr std::size_t kMaxKeptRecords = 1'000'000;
 // How often kept records are tried again on their own.
 inline constexpr std::chrono::seconds kRetryInterval{1};
 
+// How long one append step or retry spends on kept records at most. A long
+// backlog (a day of decodes, on a slow share) is written a slice at a time
+// between passes of the watch loop, with the next retry due at once, so the
+// loop keeps taking decodes and the window keeps answering meanwhile.
+inline constexpr std::chrono::milliseconds kKeptWriteSlice{50};
+
 // How long the close waits for the log to take the kept records. With the
 // two waits on the rescue file, the close is over within about a second
 // whatever the log's file system does.
@@ -52,12 +58,13 @@ class LogBook {
   bool RetryDue(TimePoint now);
 
   // Writes the kept records to the log file at `path`, oldest first, each in
-  // its own append, until one fails; the next retry is due an interval after
-  // `now`. The number written.
+  // its own append, until one fails (the next retry is then due an interval
+  // after `now`) or the slice is over (due at once). The number written.
   std::size_t RetryKept(const std::string& path, TimePoint now);
 
   // What the log box says beside its colour: while records are kept, how
-  // many and why they could not be written; otherwise the log's `path`.
+  // many and why they could not be written (no reason while a backlog is
+  // being written); otherwise the log's `path`.
   std::string Note(const std::string& path) const;
 
   // The close. A last try at the log file at `path` for the kept records,

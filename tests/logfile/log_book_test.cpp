@@ -12,6 +12,7 @@
 #include <regex>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/platform.h"
@@ -216,15 +217,18 @@ TEST_F(LogBookFileTest, EmptyPathKeepsTheRecord) {
 }
 
 // An append stand-in that records every line it is given and fails the
-// calls whose (1-based) numbers are listed, or every call while `down`.
+// calls whose (1-based) numbers are listed, or every call while `down`;
+// each call takes `slowness`.
 struct FakeAppend {
   std::vector<std::string> calls;
   std::vector<std::size_t> failing;
   bool down = false;
+  std::chrono::milliseconds slowness{0};
   std::string written;
 
   AppendFunction Function() {
     return [this](const std::string&, std::string_view bytes) {
+      std::this_thread::sleep_for(slowness);
       calls.emplace_back(bytes);
       const bool fails =
           down || std::find(failing.begin(), failing.end(), calls.size()) != failing.end();
@@ -309,6 +313,22 @@ TEST(LogBookTest, RetryWritesKeptRecordsOnTheirOwnInOrderNoneTwice) {
   EXPECT_EQ(fake.written, Lines({1, 2, 3}));
   EXPECT_EQ(book.Note("log"), "log");
   EXPECT_FALSE(book.RetryDue(start + milliseconds(9000)));
+
+  // A backlog on a slow file is written a slice at a time, the next retry
+  // due at once; a record that comes meanwhile waits behind it.
+  fake.down = true;
+  for (int n = 4; n <= 8; ++n) book.Append("log", NumberedRecord(n));
+  fake.down = false;
+  fake.slowness = milliseconds(30);
+  const std::size_t firstSlice = book.RetryKept("log", start + milliseconds(10000));
+  EXPECT_LT(firstSlice, 3u);
+  EXPECT_EQ(book.Note("log"), RecordCount(5 - firstSlice) + " waiting to be written");
+  EXPECT_TRUE(book.RetryDue(start + milliseconds(10000)));
+  EXPECT_FALSE(book.Append("log", NumberedRecord(9)));
+  for (int slice = 0; slice < 10 && book.RetryDue(start + milliseconds(10000)); ++slice) {
+    book.RetryKept("log", start + milliseconds(10000));
+  }
+  EXPECT_EQ(fake.written, Lines({1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 // Beyond the limit of kept records the oldest go to the rescue file instead,
