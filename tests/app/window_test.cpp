@@ -22,7 +22,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/velk_logging.h"
+#include "app/qt/velk_logging.h"
 
 namespace {
 

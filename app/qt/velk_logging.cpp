@@ -1,4 +1,4 @@
-#include "app/velk_logging.h"
+#include "app/qt/velk_logging.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -32,10 +32,7 @@ namespace table = velk::window;
 
 constexpr int kPointsPerInch = 72;
 
-constexpr int kClientWidth = 480;
-constexpr int kClientHeight = 248;
-constexpr int kStartMsgWidth = 329;
-constexpr int kStartMsgHeight = 25;
+constexpr table::Box kStartMsgBox = table::kControls[table::StartMsg].box;
 // About a second of idle passes between checks that the change notifier
 // still watches the decode file (it forgets a file that is replaced).
 constexpr int kPassesBetweenRewatch = 1000;
@@ -86,8 +83,8 @@ VELK_Logging::~VELK_Logging() = default;
 void VELK_Logging::CreateControls() {
   RegisterWindowResources();
   setObjectName("VELK_Logging");
-  setWindowTitle("VELK Logger  TANDO");
-  setFixedSize(kClientWidth, kClientHeight);
+  setWindowTitle(FromUtf8(table::kTitle));
+  setFixedSize(table::kClientWidth, table::kClientHeight);
   SubstituteFormFonts();
   setFont(ToQFont(table::kFormFont));
   QIcon icon;
@@ -95,48 +92,26 @@ void VELK_Logging::CreateControls() {
   icon.addFile(":/icons/velk_16.png", QSize(16, 16));
   setWindowIcon(icon);
 
-  // Created in tab order: the clock, Go, the log button and box, the list.
-  TimeNow = new QLineEdit(this);
-  TimeNow->setObjectName("TimeNow");
-  TimeNow->setAccessibleName("Clock");
-  TimeNow->setGeometry(8, 8, 89, 25);
-  TimeNow->setAlignment(Qt::AlignCenter);
-  TimeNow->setFont(ToQFont(table::kClockFont));
-  TimeNow->hide();
-
-  Go = new QPushButton("Go", this);
-  Go->setObjectName("Go");
-  Go->setGeometry(408, 216, 65, 25);
-
-  LogLabel = new QPushButton(FromUtf8(velk::kSetLogFileCaption), this);
-  LogLabel->setObjectName("LogLabel");
-  LogLabel->setGeometry(8, 216, 73, 25);
-
-  LogFile = new QLineEdit(this);
-  LogFile->setObjectName("LogFile");
-  LogFile->setAccessibleName("Log file path");
-  LogFile->setGeometry(88, 216, 321, 21);
-  LogFile->hide();
-
-  Info = new QPlainTextEdit(this);
-  Info->setObjectName("Info");
-  Info->setAccessibleName("Decodes");
-  Info->setGeometry(8, 32, 449, 185);
-  Info->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  // The list only grows; an undo history of every appended line would grow
-  // beside it for nothing.
-  Info->setUndoRedoEnabled(false);
-  Info->hide();
-
-  StartMsg = new QLabel(FromUtf8(velk::kWaitingCaption), this);
-  StartMsg->setObjectName("StartMsg");
-  StartMsg->setGeometry(112, 8, kStartMsgWidth, kStartMsgHeight);
-  StartMsg->hide();
-
-  setTabOrder(TimeNow, Go);
-  setTabOrder(Go, LogLabel);
-  setTabOrder(LogLabel, LogFile);
-  setTabOrder(LogFile, Info);
+  // Created in tab order, from the window's table.
+  QWidget* previous = nullptr;
+  for (const table::Control& control : table::kControls) {
+    QWidget* widget = CreateControl(control);
+    widget->setObjectName(FromUtf8(control.name));
+    widget->setGeometry(control.box.left, control.box.top, control.box.width, control.box.height);
+    if (control.font != nullptr) widget->setFont(ToQFont(*control.font));
+    if (!control.accessibleName.empty()) {
+      widget->setAccessibleName(FromUtf8(control.accessibleName));
+    }
+    widget->setVisible(control.visible);
+    if (previous != nullptr) setTabOrder(previous, widget);
+    previous = widget;
+  }
+  TimeNow = findChild<QLineEdit*>("TimeNow");
+  Go = findChild<QPushButton*>("Go");
+  LogLabel = findChild<QPushButton*>("LogLabel");
+  LogFile = findChild<QLineEdit*>("LogFile");
+  Info = findChild<QPlainTextEdit*>("Info");
+  StartMsg = findChild<QLabel*>("StartMsg");
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -155,6 +130,30 @@ void VELK_Logging::CreateControls() {
   // A decode file created, replaced or deleted in the working directory.
   connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
           [this] { passesUntilRewatch_ = 0; });
+}
+
+// A control of the table's kind, with its first text.
+QWidget* VELK_Logging::CreateControl(const table::Control& control) {
+  const QString text = FromUtf8(control.text);
+  switch (control.kind) {
+    case table::Kind::kPushButton:
+      return new QPushButton(text, this);
+    case table::Kind::kLabel:
+      return new QLabel(text, this);
+    case table::Kind::kMultiLineTextBox: {
+      auto* box = new QPlainTextEdit(text, this);
+      box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      // The list only grows; an undo history of every appended line would
+      // grow beside it for nothing.
+      box->setUndoRedoEnabled(false);
+      return box;
+    }
+    case table::Kind::kTextBox:
+      break;
+  }
+  auto* box = new QLineEdit(text, this);
+  if (control.centred) box->setAlignment(Qt::AlignCenter);
+  return box;
 }
 
 bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
@@ -263,7 +262,8 @@ void VELK_Logging::SetStartMsgCaption(const std::string& caption) {
   StartMsg->setText(FromUtf8(caption).replace("\r\n", "\n"));
   // Tall enough for every line of the caption, so the fallback path and the
   // waiting message both show.
-  StartMsg->resize(kStartMsgWidth, std::max(kStartMsgHeight, StartMsg->sizeHint().height()));
+  StartMsg->resize(kStartMsgBox.width,
+                   std::max(kStartMsgBox.height, StartMsg->sizeHint().height()));
 }
 
 void VELK_Logging::ShowTimeNow() {

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <string>
 
+#include "app/window_table.h"
 #include "clock/local_time_of_day.h"
 #include "logfile/log_arming.h"
 #include "logfile/log_book.h"
@@ -47,6 +48,7 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
 
  private:
   void CreateControls();
+  QWidget* CreateControl(const velk::window::Control& control);
   void Form_Load();
   void Form_Unload();
   void WatchDecodeFileForChanges();

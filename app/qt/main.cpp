@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/velk_logging.h"
+#include "app/qt/velk_logging.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
