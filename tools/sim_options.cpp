@@ -27,6 +27,17 @@ std::optional<double> FiniteNumber(std::string_view text) {
   return value;
 }
 
+// "A-B" split into "A" and "B"; "A" alone into "A" and "A". The "-" of an
+// exponent ("1e-3") or of a leading sign splits nothing.
+std::pair<std::string_view, std::string_view> RangeParts(std::string_view text) {
+  for (std::size_t at = 1; at < text.size(); ++at) {
+    if (text[at] == '-' && text[at - 1] != 'e' && text[at - 1] != 'E') {
+      return {text.substr(0, at), text.substr(at + 1)};
+    }
+  }
+  return {text, text};
+}
+
 std::optional<LineEnd> LineEndNamed(std::string_view name) {
   if (name == "crlf") return LineEnd::kCrLf;
   if (name == "lf") return LineEnd::kLf;
@@ -69,15 +80,29 @@ const std::map<std::string_view, ValueSetter>& Setters() {
        }},
       {"--interval",
        [](SimOptions& options, std::string_view text) -> std::optional<std::string> {
-         const auto value = FiniteNumber(text);
-         if (!value || *value < 0 || *value > 86400) {
-           return "needs a number of seconds from 0 to 86400";
+         const auto [low, high] = RangeParts(text);
+         const auto least = FiniteNumber(low);
+         const auto most = FiniteNumber(high);
+         if (!least || !most || *least < 0 || *most < *least || *most > 86400) {
+           return "needs seconds from 0 to 86400, or a range of them MIN-MAX";
          }
-         options.intervalSeconds = *value;
+         options.intervalSeconds = *least;
+         options.intervalMostSeconds = *most;
          return std::nullopt;
        }},
       {"--count", WholeSetter(&SimOptions::count, 0)},
-      {"--burst", WholeSetter(&SimOptions::burst, 1)},
+      {"--burst",
+       [](SimOptions& options, std::string_view text) -> std::optional<std::string> {
+         const auto [low, high] = RangeParts(text);
+         const auto least = WholeNumber(low);
+         const auto most = WholeNumber(high);
+         if (!least || !most || *least < 1 || *most < *least) {
+           return "needs a whole number of at least 1, or a range of them MIN-MAX";
+         }
+         options.burst = *least;
+         options.burstMost = *most;
+         return std::nullopt;
+       }},
       {"--line-end",
        [](SimOptions& options, std::string_view text) -> std::optional<std::string> {
          const auto lineEnd = LineEndNamed(text);
@@ -102,6 +127,7 @@ const std::map<std::string_view, ValueSetter>& Setters() {
        }},
       {"--truncate-every", WholeSetter(&SimOptions::truncateEvery, 0)},
       {"--replace-every", WholeSetter(&SimOptions::replaceEvery, 0)},
+      {"--change-pause", WholeSetter(&SimOptions::changePauseMs, 0)},
       {"--seed",
        [](SimOptions& options, std::string_view text) -> std::optional<std::string> {
          const auto value = WholeNumber(text);
@@ -174,11 +200,13 @@ Options (a value follows as the next argument or after "="):
   --file PATH           decode file to append to (default ./ALL.TXT); created
                         when missing
   --interval SECONDS    pause between writes, fractions allowed (default 1);
-                        0 writes as fast as possible
+                        0 writes as fast as possible; MIN-MAX draws each
+                        pause at random from that range
   --count N             number of lines to write, then exit (default 0: until
                         stopped with Ctrl-C or SIGTERM)
   --burst N             lines per write call (default 1); the pause comes
-                        between bursts
+                        between bursts; MIN-MAX draws each burst's number
+                        of lines at random from that range
   --line-end crlf|lf|cr line end after every line (default crlf)
   --unmarked SHARE      share of lines written without the "*" marker, from
                         0 to 1 (default 0)
@@ -193,6 +221,9 @@ Options (a value follows as the next argument or after "="):
   --replace-every N     after every N lines write the next lines into a new
                         file PATH.sim-new and rename it over the decode file
                         (default 0: never); that write is never split
+  --change-pause MS     pause MS milliseconds more before cutting or
+                        replacing the file, as an operator who clears it
+                        does between decodes (default 0)
   --seed N              seed of the random values, to repeat a run
                         (default: a fresh seed, printed to standard error)
   --time HHMM           stamp every line with this time instead of the

@@ -15,15 +15,20 @@ namespace velk::sim {
 
 struct SimOptions {
   std::string file = "ALL.TXT";
+  // The pause between writes, and the lines in one write: each drawn anew
+  // for every write, up to the "most" value when that is larger.
   double intervalSeconds = 1.0;
+  double intervalMostSeconds = 1.0;
   std::uint64_t count = 0;  // 0: until stopped
   std::uint64_t burst = 1;
+  std::uint64_t burstMost = 1;
   LineEnd lineEnd = LineEnd::kCrLf;
   double unmarkedShare = 0.0;
   std::uint64_t splitPauseMs = 0;        // 0: every write in one piece
   std::optional<std::uint64_t> splitAt;  // 1-based column; unset: middle of the message
   std::uint64_t truncateEvery = 0;       // 0: never
   std::uint64_t replaceEvery = 0;        // 0: never
+  std::uint64_t changePauseMs = 0;       // extra pause before a truncate or replace
   std::optional<std::uint64_t> seed;     // unset: a fresh random seed
   std::optional<std::string> fixedTime;  // "HHMM" instead of the clock
   std::string echoFile;                  // empty: no echo

@@ -15,6 +15,11 @@ std::string DecodeFileWriter::ReplacementPath(const std::string& path) {
   return path + ".sim-new";
 }
 
+bool DecodeFileWriter::ChangeDue() const {
+  return (settings_.truncateEvery > 0 && linesSinceTruncate_ >= settings_.truncateEvery) ||
+         (settings_.replaceEvery > 0 && linesSinceReplace_ >= settings_.replaceEvery);
+}
+
 bool DecodeFileWriter::Write(std::string_view text, std::uint64_t lineCount,
                              std::size_t splitOffset, std::string& error) {
   const bool truncateDue =

@@ -33,6 +33,9 @@ class DecodeFileWriter {
   bool Write(std::string_view text, std::uint64_t lineCount, std::size_t splitOffset,
              std::string& error);
 
+  // Whether the next write first cuts or replaces the file.
+  bool ChangeDue() const;
+
   // The name of the file that replaces the decode file.
   static std::string ReplacementPath(const std::string& path);
 

@@ -83,10 +83,15 @@ int Run(const SimOptions& options) {
                                       options.truncateEvery, options.replaceEvery});
   const std::string_view lineEnd = velk::sim::LineEndText(options.lineEnd);
 
+  std::uniform_int_distribution<std::uint64_t> burst(options.burst,
+                                                     std::max(options.burst, options.burstMost));
+  std::uniform_real_distribution<double> pause(
+      options.intervalSeconds, std::max(options.intervalSeconds, options.intervalMostSeconds));
   std::uint64_t written = 0;
   while (!StopRequested() && (options.count == 0 || written < options.count)) {
+    const std::uint64_t drawn = burst(random);
     const std::uint64_t lines =
-        options.count == 0 ? options.burst : std::min(options.burst, options.count - written);
+        options.count == 0 ? drawn : std::min(drawn, options.count - written);
     const std::string time = options.fixedTime ? *options.fixedTime : UtcDecodeTime();
     std::string text;
     std::string lastLine;
@@ -98,6 +103,7 @@ int Run(const SimOptions& options) {
       lastMessageLength = decode.message.size();
       text += lastLine;
     }
+    if (writer.ChangeDue()) PauseUnlessStopped(static_cast<double>(options.changePauseMs) / 1000);
     std::string error;
     if (!writer.Write(text, lines, SplitOffset(options, text.size(), lastLine, lastMessageLength),
                       error)) {
@@ -105,7 +111,7 @@ int Run(const SimOptions& options) {
       return 1;
     }
     written += lines;
-    if (options.count == 0 || written < options.count) PauseUnlessStopped(options.intervalSeconds);
+    if (options.count == 0 || written < options.count) PauseUnlessStopped(pause(random));
   }
   return 0;
 }

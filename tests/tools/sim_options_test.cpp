@@ -46,6 +46,7 @@ TEST(ParseSimOptions, ReadsEveryOptionInBothForms) {
                                       "--truncate-every",
                                       "100",
                                       "--replace-every=50",
+                                      "--change-pause=300",
                                       "--seed",
                                       "18446744073709551615",
                                       "--time=0712",
@@ -64,9 +65,20 @@ TEST(ParseSimOptions, ReadsEveryOptionInBothForms) {
   EXPECT_TRUE(options.Splits());
   EXPECT_EQ(options.truncateEvery, 100u);
   EXPECT_EQ(options.replaceEvery, 50u);
+  EXPECT_EQ(options.changePauseMs, 300u);
   EXPECT_EQ(options.seed, 18446744073709551615u);
   EXPECT_EQ(options.fixedTime, "0712");
   EXPECT_EQ(options.echoFile, "seen.txt");
+}
+
+TEST(ParseSimOptions, ReadsRanges) {
+  const ParsedOptions parsed = Parse({"--burst", "1-10", "--interval=1e-3-0.25"});
+  ASSERT_TRUE(std::holds_alternative<SimOptions>(parsed));
+  const SimOptions& options = std::get<SimOptions>(parsed);
+  EXPECT_EQ(options.burst, 1u);
+  EXPECT_EQ(options.burstMost, 10u);
+  EXPECT_EQ(options.intervalSeconds, 1e-3);
+  EXPECT_EQ(options.intervalMostSeconds, 0.25);
 }
 
 TEST(ParseSimOptions, LaterOptionWins) {
@@ -91,6 +103,10 @@ TEST(ParseSimOptions, RefusesBadArguments) {
       {"--count", ""},
       {"--count", "99999999999999999999999"},
       {"--burst", "0"},
+      {"--burst", "5-2"},
+      {"--burst", "0-3"},
+      {"--burst", "1-"},
+      {"--interval", "0.2-0.1"},
       {"--interval", "-0.5"},
       {"--interval", "nan"},
       {"--interval", "inf"},
