@@ -33,14 +33,19 @@ void FollowedFile::Found(const platform::FileStatus& status) {
 void FollowedFile::StartNewFile(const platform::FileStatus& status, bool lastLineOnly) {
   identity_ = status.identity;
   length_ = 0;
-  readTo_ = 0;
   lastLineOnly_ = false;
   readFailed_ = false;
+  RestartFromTheStart();
+  Grow(status.size, lastLineOnly);
+}
+
+void FollowedFile::RestartFromTheStart() {
+  readTo_ = 0;
+  checkBytes_.clear();
   buffer_.clear();
   position_ = 0;
   ready_.reset();
   splitter_.Reset();
-  Grow(status.size, lastLineOnly);
 }
 
 void FollowedFile::Grow(std::uint64_t length, bool lastLineOnly) {
@@ -74,8 +79,9 @@ FollowedFile::ReadOutcome FollowedFile::ReadLastLineOnly(platform::ReadOnlyFile&
                                                          TimePoint now) {
   LastLineRead read = ReadLastLine(file, kReadChunkBytes, length_);
   if (read.failed) return ReadOutcome::kFailed;
-  lastLineOnly_ = false;
   readTo_ = length_;
+  if (!ReadCheckBytes(file)) return ReadOutcome::kFailed;
+  lastLineOnly_ = false;
   buffer_.clear();
   position_ = 0;
   ready_.reset();
@@ -89,20 +95,45 @@ FollowedFile::ReadOutcome FollowedFile::ReadLastLineOnly(platform::ReadOnlyFile&
   return ReadOutcome::kRead;
 }
 
-// Up to one chunk from where the reading stopped; fewer bytes when the file
-// now ends sooner (it shrank since the poll, which the next poll tells).
+// The bytes just before readTo_, kept to be checked at the next read.
+bool FollowedFile::ReadCheckBytes(platform::ReadOnlyFile& file) {
+  const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(readTo_, kRewriteCheckBytes));
+  checkBytes_.resize(count);
+  const std::optional<std::size_t> got = file.ReadAt(readTo_ - count, checkBytes_.data(), count);
+  checkBytes_.resize(got.value_or(0));
+  return got.has_value();
+}
+
+// Up to one chunk from where the reading stopped, read together with the
+// bytes just before it. When those are no longer what was read there, the
+// file was cleared and written anew since: it is read from its start. Fewer
+// bytes come when the file now ends sooner (it shrank since the poll, which
+// the next poll tells); the read simply ends there.
 FollowedFile::ReadOutcome FollowedFile::ReadChunk(platform::ReadOnlyFile& file) {
+  const std::size_t check = checkBytes_.size();
+  const std::uint64_t from = readTo_ - check;
   const auto count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(length_ - readTo_, kReadChunkBytes));
+      check + static_cast<std::size_t>(std::min<std::uint64_t>(length_ - readTo_, kReadChunkBytes));
   buffer_.resize(count);
-  const std::optional<std::size_t> got = file.ReadAt(readTo_, buffer_.data(), count);
+  const std::optional<std::size_t> got = file.ReadAt(from, buffer_.data(), count);
   if (!got) {
     buffer_.clear();
     return ReadOutcome::kFailed;
   }
   buffer_.resize(*got);
-  position_ = 0;
-  readTo_ += *got;
+  if (check > 0 && (*got < check || buffer_.compare(0, check, checkBytes_) != 0)) {
+    RestartFromTheStart();
+    dateDue_ = true;
+    return ReadChunk(file);
+  }
+  readTo_ = from + *got;
+  const std::size_t keep = std::min(buffer_.size(), kRewriteCheckBytes);
+  if (buffer_.size() > check) checkBytes_.assign(buffer_, buffer_.size() - keep, keep);
+  position_ = check;
+  if (position_ == buffer_.size()) {
+    buffer_.clear();
+    position_ = 0;
+  }
   return ReadOutcome::kRead;
 }
 

@@ -10,8 +10,11 @@
 //     last line only (what was written before the program looked is not the
 //     operator's new decodes);
 //   - a file that appears where none was found, one that is another file
-//     than before (replaced: its identity changed) and one that shrank
-//     (cleared) are new files: their lines are taken from their start;
+//     than before (replaced: its identity changed), one that shrank
+//     (cleared) and one whose bytes before the point where the reading
+//     stopped are no longer those read (cleared and written past that point
+//     between two polls) are new files: their lines are taken from their
+//     start;
 //   - a growth of more than kLargestGrowthRead in one go is no decoder's
 //     output (a file copied or restored in): of it only the last line is
 //     taken, as at the first look;
@@ -44,6 +47,10 @@ inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
 // A growth larger than this is not read through: only its last line is
 // taken.
 inline constexpr std::uint64_t kLargestGrowthRead = 1024 * 1024;
+
+// How many of the bytes read last are read again, before the next ones, to
+// tell that the file still holds them.
+inline constexpr std::size_t kRewriteCheckBytes = 64;
 
 class FollowedFile {
  public:
@@ -97,7 +104,9 @@ class FollowedFile {
   void StartNewFile(const platform::FileStatus& status, bool lastLineOnly);
   void Grow(std::uint64_t length, bool lastLineOnly);
   ReadOutcome ReadLastLineOnly(platform::ReadOnlyFile& file, TimePoint now);
+  bool ReadCheckBytes(platform::ReadOnlyFile& file);
   ReadOutcome ReadChunk(platform::ReadOnlyFile& file);
+  void RestartFromTheStart();
   bool Buffered() const { return position_ < buffer_.size(); }
   bool UnendedLineDue(TimePoint now) const;
 
@@ -106,6 +115,7 @@ class FollowedFile {
   platform::FileIdentity identity_;
   std::uint64_t length_ = 0;  // the length acted on
   std::uint64_t readTo_ = 0;  // bytes before this offset were read
+  std::string checkBytes_;    // the last bytes before readTo_, as read
   bool lastLineOnly_ = false;
   bool dateDue_ = false;
   bool readFailed_ = false;  // the latest read did not succeed

@@ -294,6 +294,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
       {"cleared, written past the old length", Change::kCleared, 5, true},
       {"cleared, written below the old length", Change::kCleared, 2, true},
       {"cleared and written below the old length between two polls", Change::kCleared, 2, false},
+      {"cleared and written past the old length between two polls", Change::kCleared, 5, false},
       {"renamed away, a new file started", Change::kRenamedAway, 4, false},
       {"renamed away, a new file started after a poll found none", Change::kRenamedAway, 4, true},
       {"deleted and made anew", Change::kDeleted, 1, false},
@@ -307,7 +308,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
     TempDir other;
     LoggingWindow fresh;
     RacingFiles disk;
-    DecodeWatcher watching(fresh, disk);
+    DecodeWatcher watching(fresh, disk, clock);
     const std::string path = other.File("ALL.TXT");
     const auto dated = [&] { fs::last_write_time(path, LocalNoon(2009, 8, 22)); };
     fresh.logPath = other.File("LOG.TXT");
@@ -662,9 +663,10 @@ TEST_F(FaultMatrix, LargeGrowthsAreWorkedThroughInBoundedPasses) {
     }
     return text;
   };
-  // The backward read of a last line checks the file's last two bytes
-  // before its chunk.
-  const std::uint64_t mostReadInAPass = kReadChunkBytes + 2;
+  // Besides its chunk, a read looks at the file's last two bytes (for the
+  // last line's end) or at the bytes it read last (to tell a file written
+  // anew).
+  const std::uint64_t mostReadInAPass = kReadChunkBytes + 2 + kRewriteCheckBytes;
   Write(Decode("0700") + "\r\n");
   Go();
   EXPECT_EQ(Pass(), Lines{Shown("0700")});
