@@ -39,6 +39,7 @@
 #include "bench/linux_probe.h"
 #include "bench/results_table.h"
 #include "tools/sim_line.h"
+#include "tools/text_files.h"
 #include "watch/decode_file.h"
 #include "watch/decode_line.h"
 
@@ -85,20 +86,6 @@ class Results {
   std::string prefix_;
 };
 
-// "HHMM" of the current UTC time, as the decoder stamps its lines.
-std::string UtcDecodeTime() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const hh_mm_ss timeOfDay{floor<minutes>(now - floor<days>(now))};
-  std::string text;
-  for (const long part : {static_cast<long>(timeOfDay.hours().count()),
-                          static_cast<long>(timeOfDay.minutes().count())}) {
-    text += static_cast<char>('0' + part / 10);
-    text += static_cast<char>('0' + part % 10);
-  }
-  return text;
-}
-
 // A decode line as the decoder appends it, and what VELK_LOG must log for it.
 struct Decode {
   std::string line;    // with its CR LF
@@ -110,7 +97,7 @@ class DecodeSource {
   explicit DecodeSource(std::uint64_t seed) : random_(seed) {}
   Decode Next() {
     const std::string text = velk::sim::FormatDecodeLine(
-        velk::sim::RandomDecode(random_, UtcDecodeTime(), /*unmarkedShare=*/0.0));
+        velk::sim::RandomDecode(random_, velk::tools::UtcDecodeTime(), /*unmarkedShare=*/0.0));
     const std::string_view head = std::string_view(text).substr(0, velk::kLineBytesUsed);
     return {text + "\r\n", velk::BuildLogRecord(velk::CutFields(head), head).Line()};
   }
@@ -328,28 +315,6 @@ int RunFlood(const Options& options) {
   return 0;
 }
 
-// The lines of a text, split at CR LF, LF or CR.
-std::vector<std::string> Lines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      lines.push_back(std::move(line));
-      line.clear();
-    } else {
-      line += text[i];
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The list's text, copied out of the window, against the display line of
 // every marked line of the decode file.
 int RunShown(const Options& options) {
@@ -358,14 +323,16 @@ int RunShown(const Options& options) {
   velk::DiskDecodeFiles files;
   const std::string date = files.ModificationDate(decodeFile).value_or("");
   std::vector<std::string> expected;
-  for (const std::string& line : Lines(ReadWhole(decodeFile))) {
+  const std::string written = velk::tools::ReadWholeFile(decodeFile).value_or("");
+  for (const std::string& line : velk::tools::SplitLines(written)) {
     if (line.find('*') == std::string::npos) continue;
     const std::string_view head = std::string_view(line).substr(0, velk::kLineBytesUsed);
     std::string display = velk::DisplayLine(date, velk::CutFields(head));
     display.resize(display.size() - 2);  // the CR LF
     expected.push_back(std::move(display));
   }
-  const std::vector<std::string> shown = Lines(ReadWhole(options.Text("--clipboard")));
+  const std::vector<std::string> shown =
+      velk::tools::SplitLines(velk::tools::ReadWholeFile(options.Text("--clipboard")).value_or(""));
   const auto differ = std::mismatch(shown.begin(), shown.end(), expected.begin(), expected.end());
   results.Put("shown_in_order", static_cast<double>(differ.first - shown.begin()));
   results.Put("shown_exact", shown == expected ? 1 : 0);

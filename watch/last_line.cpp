@@ -16,11 +16,6 @@ bool IsLineEnd(char byte) {
   return byte == '\r' || byte == '\n';
 }
 
-LineSummary Summarise(std::string_view line) {
-  return LineSummary{std::string(line.substr(0, kLineBytesUsed)),
-                     line.find(kMarker) != std::string_view::npos};
-}
-
 // The line's bytes found so far while walking backwards: the leftmost
 // kLineBytesUsed of them, and whether any of them was the marker.
 class LineFromTheBack {
@@ -84,21 +79,6 @@ std::optional<std::size_t> AfterLastLineEnd(std::string_view bytes) {
 }
 
 }  // namespace
-
-std::optional<LineSummary> LastLineReadForwards(std::string_view bytes) {
-  std::optional<LineSummary> last;
-  std::size_t next = 0;
-  while (next < bytes.size()) {
-    const std::size_t start = next;
-    while (next < bytes.size() && !IsLineEnd(bytes[next])) ++next;
-    last = Summarise(bytes.substr(start, next - start));
-    if (next < bytes.size()) {
-      const bool crLf = bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n';
-      next += crLf ? 2 : 1;
-    }
-  }
-  return last;
-}
 
 LastLineRead ReadLastLine(platform::ReadOnlyFile& file, std::size_t chunkBytes,
                           std::uint64_t upTo) {

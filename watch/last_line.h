@@ -35,10 +35,6 @@ struct LineSummary {
   friend bool operator==(const LineSummary&, const LineSummary&) = default;
 };
 
-// The reference reader: the last line of `bytes`, read forwards line by
-// line. nullopt when `bytes` holds no line at all (it is empty).
-std::optional<LineSummary> LastLineReadForwards(std::string_view bytes);
-
 // The outcome of reading a file's last line.
 struct LastLineRead {
   bool failed = false;              // a read failed: nothing is known

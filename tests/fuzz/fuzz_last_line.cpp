@@ -15,6 +15,7 @@
 
 #include "common/platform.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/lines_forwards.h"
 #include "watch/last_line.h"
 
 namespace {
@@ -104,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Check(!read.failed, "no failure without a failed read");
-  Check(read.line == velk::LastLineReadForwards(part), "backwards and forwards agree");
+  Check(read.line == velk::test_lines::LastLineReadForwards(part), "backwards and forwards agree");
   const char last = part.empty() ? '\0' : part.back();
   Check(read.lineEnded == (last == '\n' || last == '\r'), "a final line end is told");
   Check(read.endsWithCr == (last == '\r'), "a final carriage return is told");

@@ -10,10 +10,14 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/support/lines_forwards.h"
 #include "watch/line_splitter.h"
 
 namespace velk {
 namespace {
+
+using test_lines::AllLinesForwards;
+using test_lines::LastLineReadForwards;
 
 // A read-only file over bytes in memory that can be made to fail, and that
 // remembers what was asked of it.
@@ -169,21 +173,6 @@ TEST(ReadLastLine, EqualsTheForwardReaderOnRandomBytes) {
     ASSERT_EQ(read.endsWithCr, last == '\r');
     ASSERT_LE(file.largestRequest, std::max<std::size_t>(chunk, 2));
   }
-}
-
-// Every line of `bytes`, read line by line from the start; text after the
-// last line end is a line too.
-std::vector<LineSummary> AllLinesForwards(std::string_view bytes) {
-  std::vector<LineSummary> lines;
-  std::size_t next = 0;
-  while (next < bytes.size()) {
-    const std::size_t end = std::min(bytes.find_first_of("\r\n", next), bytes.size());
-    const std::string_view text = bytes.substr(next, end - next);
-    lines.push_back(Line(std::string(text.substr(0, kLineBytesUsed)), text.find('*') != text.npos));
-    if (end == bytes.size()) break;
-    next = end + (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1);
-  }
-  return lines;
 }
 
 // Given the bytes in pieces that fall anywhere (inside a line, between CR
