@@ -142,9 +142,10 @@ DWORD ExtendedStyleOf(const table::Control& control) {
   return textBox ? WS_EX_CLIENTEDGE : 0;
 }
 
-// Control identifiers: the place in the table, from 1 on.
+// Control identifiers: the place in the table, from 100 on, clear of the
+// identifiers the dialog manager sends for Enter and Esc (IDOK, IDCANCEL).
 WORD IdOf(table::Id id) {
-  return static_cast<WORD>(id + 1);
+  return static_cast<WORD>(100 + id);
 }
 
 }  // namespace
@@ -302,7 +303,7 @@ LRESULT CALLBACK VELK_Logging::WindowProcedure(HWND window, UINT message, WPARAM
 LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
       if (wParam == kTimer1) Timer1_Timer();
@@ -343,11 +344,14 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-void VELK_Logging::OnCommand(WORD id, WORD code) {
-  if (id == IdOf(table::Go) && code == BN_CLICKED) Go_Click();
-  if (id == IdOf(table::LogLabel) && code == BN_CLICKED) LogLabel_Click();
-  if (id == IdOf(table::LogFile) && code == EN_CHANGE) LogFile_Change();
-  if (id == IdOf(table::LogFile) && code == EN_SETFOCUS) {
+// Notifications from the controls; Enter and Esc, which the dialog manager
+// sends as commands without a control, mean nothing here.
+void VELK_Logging::OnCommand(HWND control, WORD code) {
+  if (control == nullptr) return;
+  if (control == Control(table::Go) && code == BN_CLICKED) Go_Click();
+  if (control == Control(table::LogLabel) && code == BN_CLICKED) LogLabel_Click();
+  if (control == Control(table::LogFile) && code == EN_CHANGE) LogFile_Change();
+  if (control == Control(table::LogFile) && code == EN_SETFOCUS) {
     PostMessageW(window_, kDeselectLogFile, 0, 0);
   }
 }

@@ -42,7 +42,7 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
  private:
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void OnCommand(WORD id, WORD code);
+  void OnCommand(HWND control, WORD code);
   std::optional<LRESULT> TextColour(HDC dc, HWND control);
 
   void CreateControls();
