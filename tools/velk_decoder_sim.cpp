@@ -16,6 +16,7 @@
 #include "tools/sim_line.h"
 #include "tools/sim_options.h"
 #include "tools/sim_writer.h"
+#include "tools/text_files.h"
 
 namespace {
 
@@ -31,21 +32,6 @@ extern "C" void RequestStop(int) {
 
 bool StopRequested() {
   return stopRequested != 0;
-}
-
-// "HHMM" of the current UTC time of day.
-std::string UtcDecodeTime() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const hh_mm_ss timeOfDay{floor<minutes>(now - floor<days>(now))};
-  const long hours = timeOfDay.hours().count();
-  const long minutesOfHour = timeOfDay.minutes().count();
-  std::string text;
-  for (const long part : {hours, minutesOfHour}) {
-    text += static_cast<char>('0' + part / 10);
-    text += static_cast<char>('0' + part % 10);
-  }
-  return text;
 }
 
 // Sleeps for `seconds` in short slices, returning early on a stop request.
@@ -92,7 +78,7 @@ int Run(const SimOptions& options) {
     const std::uint64_t drawn = burst(random);
     const std::uint64_t lines =
         options.count == 0 ? drawn : std::min(drawn, options.count - written);
-    const std::string time = options.fixedTime ? *options.fixedTime : UtcDecodeTime();
+    const std::string time = options.fixedTime ? *options.fixedTime : velk::tools::UtcDecodeTime();
     std::string text;
     std::string lastLine;
     std::size_t lastMessageLength = 0;

@@ -174,11 +174,6 @@ void MakeFifo(const std::string& path) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // --- the fixture ---
 
 class FaultMatrix : public ::testing::Test {
@@ -225,7 +220,7 @@ class FaultMatrix : public ::testing::Test {
     fs::rename(fresh, DecodePath());
   }
 
-  std::string Log() const { return ReadWhole(LogPath()); }
+  std::string Log() const { return test_files::ReadFile(LogPath()); }
   bool Recovered() const {
     return watcher->DecodePath() == kFallbackDecodePath && window.caption == kFallbackCaption;
   }
@@ -366,7 +361,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
       logged += Logged(time);
     }
     EXPECT_EQ(fresh.shown, shown);
-    EXPECT_EQ(ReadWhole(fresh.logPath), logged);
+    EXPECT_EQ(test_files::ReadFile(fresh.logPath), logged);
     EXPECT_EQ(watching.DecodePath(), path);
     const bool sawNone =
         c.passInBetween && (c.change == Change::kRenamedAway || c.change == Change::kDeleted);
@@ -492,7 +487,7 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsTakenOnce) {
       logged += Logged("0712", message);
     }
     EXPECT_EQ(fresh.shown, shown);
-    EXPECT_EQ(ReadWhole(fresh.logPath), logged);
+    EXPECT_EQ(test_files::ReadFile(fresh.logPath), logged);
   }
 }
 
@@ -561,7 +556,7 @@ TEST_F(FaultMatrix, CrOnlyLfOnlyMixedLineEndsAndBursts) {
       EXPECT_EQ(Lines(fresh.shown.begin() + static_cast<std::ptrdiff_t>(before), fresh.shown.end()),
                 shown);
     }
-    EXPECT_EQ(ReadWhole(fresh.logPath), logged) << c.name;
+    EXPECT_EQ(test_files::ReadFile(fresh.logPath), logged) << c.name;
   }
 }
 
@@ -755,14 +750,14 @@ TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
     EXPECT_EQ(window.book.KeptCount(), 3U);
     EXPECT_TRUE(StillWatching());
     c.mendLog();
-    EXPECT_EQ(ReadWhole(log), Logged("0701"));
+    EXPECT_EQ(test_files::ReadFile(log), Logged("0701"));
 
     Append(Decode("0705") + "\r\n");
     EXPECT_EQ(Pass(), Lines{Shown("0705")});
     Append(Decode("0706") + "\r\n");
     EXPECT_EQ(Pass(), Lines{Shown("0706")});
-    EXPECT_EQ(ReadWhole(log), Logged("0701") + Logged("0702") + Logged("0703") + Logged("0704") +
-                                  Logged("0705") + Logged("0706"));
+    EXPECT_EQ(test_files::ReadFile(log), Logged("0701") + Logged("0702") + Logged("0703") +
+                                             Logged("0704") + Logged("0705") + Logged("0706"));
     EXPECT_EQ(window.book.KeptCount(), 0U);
   }
 }

@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,11 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class DecodeFileWriterTest : public testing::Test {
  protected:
   velk::test_files::TempDir temp_;
@@ -31,8 +24,8 @@ class DecodeFileWriterTest : public testing::Test {
   WriterSettings Settings() const {
     return {(dir_ / "ALL.TXT").string(), (dir_ / "echo.txt").string(), 0ms, 0, 0};
   }
-  std::string DecodeFile() const { return Contents(dir_ / "ALL.TXT"); }
-  std::string EchoFile() const { return Contents(dir_ / "echo.txt"); }
+  std::string DecodeFile() const { return test_files::ReadFile(dir_ / "ALL.TXT"); }
+  std::string EchoFile() const { return test_files::ReadFile(dir_ / "echo.txt"); }
 
   static std::string Line(int n) { return "line " + std::to_string(n) + "\r\n"; }
 
@@ -116,7 +109,7 @@ TEST_F(DecodeFileWriterTest, ReplacesTheFileWithANewOne) {
   ASSERT_TRUE(writer.Write(Line(3), 1, 3, error_)) << error_;
   ASSERT_TRUE(writer.Write(Line(4), 1, 0, error_)) << error_;
 
-  EXPECT_EQ(Contents(dir_ / "old.txt"), Line(1) + Line(2));
+  EXPECT_EQ(test_files::ReadFile(dir_ / "old.txt"), Line(1) + Line(2));
   EXPECT_EQ(DecodeFile(), Line(3) + Line(4));
   EXPECT_EQ(EchoFile(), Line(1) + Line(2) + Line(3) + Line(4));
   EXPECT_FALSE(fs::exists(DecodeFileWriter::ReplacementPath((dir_ / "ALL.TXT").string())));
