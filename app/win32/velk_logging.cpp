@@ -329,6 +329,11 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Form_Unload();
       return 0;
+    case WM_ENDSESSION:
+      // Windows is shutting down or the operator logs off: the program ends
+      // as when its window is closed, its kept records rescued.
+      if (wParam != 0 && !closing_) Form_Unload();
+      return 0;
     case WM_DESTROY:
       StopWatchingFolders();
       PostQuitMessage(0);
