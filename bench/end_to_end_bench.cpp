@@ -13,13 +13,16 @@
 //                            [--seed S] --name N --results R
 //   end_to_end_bench flood   --pid P --decode-file F --log-file L --count C
 //                            --name N --results R
+//   end_to_end_bench bursts  --pid P --decode-file F --log-file L --count C
+//                            [--seed S] --name N --results R
 //   end_to_end_bench shown   --decode-file F --clipboard T --name N --results R
 //   end_to_end_bench report  --results R
 //
 // Times run from just before the write call that appends a decode line to
 // the moment the benchmark has read the whole expected record back from the
 // log file (woken by inotify), so they include the benchmark's own wake-up,
-// exactly as they do for tail.
+// exactly as they do for tail. In a burst, several lines go in with one
+// write call, and each line's time runs to its own record.
 
 #include <algorithm>
 #include <chrono>
@@ -143,6 +146,27 @@ struct Channel {
     missesInARow = 0;
     latencies.push_back(ms);
     return ms;
+  }
+
+  // Appends `bytes` with one write call and waits for each of `replies` on
+  // the far side in turn; each one's time from the write.
+  void TimeBurst(std::string_view bytes, const std::vector<std::string>& replies,
+                 ChangeWaiter& waiter) {
+    const auto start = Clock::now();
+    bool written = in.Append(bytes);
+    for (const std::string& reply : replies) {
+      expected += reply;
+      ends.push_back(expected.size());
+      const bool arrived =
+          written && out.WaitForSize(expected.size(), waiter, start + kRecordTimeout);
+      if (!arrived) {
+        ++misses;
+        written = false;  // what follows cannot come before it
+        continue;
+      }
+      latencies.push_back(Milliseconds(Clock::now() - start).count());
+    }
+    missesInARow = written ? 0 : missesInARow + 1;
   }
 
   // How many pieces stand in the far file in order, byte for byte, counted
@@ -315,6 +339,41 @@ int RunFlood(const Options& options) {
   return 0;
 }
 
+// Bursts of 1 to 10 decode lines, each burst in one write, 20 to 80 ms
+// apart, as the decoder writes a decode cycle's lines.
+int RunBursts(const Options& options) {
+  Results results(options);
+  const pid_t pid = static_cast<pid_t>(options.Number("--pid"));
+  DecodeSource source(static_cast<std::uint64_t>(options.Number("--seed", 4)));
+  std::uniform_int_distribution<int> lines(1, 10);
+  std::uniform_int_distribution<long> gap(20, 80);
+  ChangeWaiter waiter;
+  const std::string logFile = options.Text("--log-file");
+  waiter.Watch(std::filesystem::path(logFile).parent_path().string());
+  Channel velk(options.Text("--decode-file"), logFile);
+
+  const long count = options.Number("--count", 1000);
+  long written = 0;
+  for (long i = 0; i < count && velk.missesInARow < kMissesBeforeGivingUp; ++i) {
+    std::string bytes;
+    std::vector<std::string> records;
+    for (int n = lines(source.Random()); n > 0; --n) {
+      const Decode decode = source.Next();
+      bytes += decode.line;
+      records.push_back(decode.record);
+    }
+    written += static_cast<long>(records.size());
+    velk.TimeBurst(bytes, records, waiter);
+    std::this_thread::sleep_for(std::chrono::milliseconds(gap(source.Random())));
+  }
+  results.Put("count", static_cast<double>(count));
+  results.Put("lines", static_cast<double>(written));
+  PutChannel(results, "", velk);
+  PutMemory(results, pid);
+  results.Put("loadavg", LoadAverage());
+  return 0;
+}
+
 // The list's text, copied out of the window, against the display line of
 // every marked line of the decode file.
 int RunShown(const Options& options) {
@@ -357,10 +416,11 @@ int main(int argc, char** argv) {
   if (command == "cpu") return RunCpu(options);
   if (command == "appends") return RunAppends(options);
   if (command == "flood") return RunFlood(options);
+  if (command == "bursts") return RunBursts(options);
   if (command == "shown") return RunShown(options);
   if (command == "report") return RunReport(options);
   std::fprintf(stderr,
-               "usage: end_to_end_bench cpu|appends|flood|shown|report --OPTION VALUE ...\n"
+               "usage: end_to_end_bench cpu|appends|flood|bursts|shown|report --OPTION VALUE ...\n"
                "(run by scripts/bench; see the comment at the top of end_to_end_bench.cpp)\n");
   return 2;
 }

@@ -162,6 +162,17 @@ void AddFirstDecodeRows(Table& table) {
   table.Info("machine load average (1 min) at their end", "first.loadavg", "%.2f");
 }
 
+void AddBurstRows(Table& table) {
+  const std::string bursts = Thousands(table.Count("bursts.count", 1000));
+  table.Info("burst line -> its log record, p50 (" + bursts + " bursts of 1-10 lines)",
+             "bursts.p50_ms", "%.3f ms");
+  table.Info("burst line -> its log record, p90", "bursts.p90_ms", "%.3f ms");
+  table.Below("burst line -> its log record, p99", "bursts.p99_ms", "%.3f ms", 5, "< 5 ms");
+  table.Info("burst line -> its log record, max", "bursts.max_ms", "%.3f ms");
+  table.AllInOrder("burst lines logged once, in order, byte for byte", "bursts.in_order",
+                   "bursts.exact", table.Count("bursts.lines", 0), true);
+}
+
 void AddFloodRows(Table& table) {
   const long count = table.Count("flood.count", 100000);
   const std::string many = Thousands(count);
@@ -209,6 +220,7 @@ bool PrintResultsTable(const std::map<std::string, double>& given) {
   }
   AddIdleRows(table);
   AddFirstDecodeRows(table);
+  AddBurstRows(table);
   AddFloodRows(table);
   table.Below("window closed: program ended (exit status)", "end.exit_status", "%.0f", 1, "0");
   return table.Print();
