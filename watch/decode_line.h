@@ -74,6 +74,9 @@ inline constexpr Column kLogMessageColumn{36, 22};
 // the log message's columns.
 inline constexpr std::size_t kLineBytesUsed = kLogMessageColumn.start - 1 + kLogMessageColumn.width;
 
+// A line is shown and logged only when this stands anywhere in it.
+inline constexpr char kSyncMarker = '*';
+
 // The fields cut from one decode line.
 struct DecodeFields {
   std::string time;

@@ -10,8 +10,6 @@ namespace velk {
 
 namespace {
 
-constexpr char kMarker = '*';
-
 bool IsLineEnd(char byte) {
   return byte == '\r' || byte == '\n';
 }
@@ -23,7 +21,7 @@ class LineFromTheBack {
   // Puts `part`, which stands directly left of everything seen so far, in
   // front of it.
   void Prepend(std::string_view part) {
-    hasMarker_ = hasMarker_ || part.find(kMarker) != std::string_view::npos;
+    hasMarker_ = hasMarker_ || part.find(kSyncMarker) != std::string_view::npos;
     if (part.size() >= kLineBytesUsed) {
       head_.assign(part.substr(0, kLineBytesUsed));
       return;

@@ -5,12 +5,6 @@
 
 namespace velk {
 
-namespace {
-
-constexpr char kMarker = '*';
-
-}  // namespace
-
 std::optional<LineSummary> LineSplitter::Next(std::string_view bytes, std::size_t& position) {
   while (position < bytes.size()) {
     const char byte = bytes[position];
@@ -53,7 +47,7 @@ void LineSplitter::ContinueAfter(std::optional<LineSummary> unended, bool afterC
 }
 
 void LineSplitter::AddText(std::string_view text) {
-  line_.hasMarker = line_.hasMarker || text.find(kMarker) != std::string_view::npos;
+  line_.hasMarker = line_.hasMarker || text.find(kSyncMarker) != std::string_view::npos;
   if (line_.head.size() < kLineBytesUsed) {
     line_.head.append(text.substr(0, kLineBytesUsed - line_.head.size()));
   }
