@@ -6,12 +6,13 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <poll.h>
 
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <string>
+
+#include "tools/x_window.h"
 
 namespace {
 
@@ -27,17 +28,9 @@ struct Atoms {
 // The next event of `type` for `window`; false after the deadline.
 bool NextEvent(Display* display, Window window, int type, XEvent& event,
                Clock::time_point deadline) {
-  while (true) {
-    while (XPending(display) > 0) {
-      XNextEvent(display, &event);
-      if (event.type == type && event.xany.window == window) return true;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd connection{ConnectionNumber(display), POLLIN, 0};
-    poll(&connection, 1, static_cast<int>(left.count()));
-  }
+  return velk::tools::AwaitEvent(
+      display, deadline,
+      [&](const XEvent& next) { return next.type == type && next.xany.window == window; }, event);
 }
 
 // Takes the property off the window; its type and its bytes.

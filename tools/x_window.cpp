@@ -1,5 +1,7 @@
 #include "tools/x_window.h"
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,6 +21,22 @@ int ActOnWindow(int argc, char* argv[], const char* program, int (*act)(Display*
   const int status = act(display, window);
   XCloseDisplay(display);
   return status;
+}
+
+bool AwaitEvent(Display* display, std::chrono::steady_clock::time_point deadline,
+                const std::function<bool(const XEvent&)>& wanted, XEvent& event) {
+  using std::chrono::milliseconds;
+  while (true) {
+    while (XPending(display) > 0) {
+      XNextEvent(display, &event);
+      if (wanted(event)) return true;
+    }
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd connection{ConnectionNumber(display), POLLIN, 0};
+    poll(&connection, 1, static_cast<int>(left.count()));
+  }
 }
 
 bool SendProtocolMessage(Display* display, Window window, const char* protocol, long second,

@@ -5,7 +5,6 @@
 // use this to wait until a click or typed text has taken effect. Exit status
 // 1 when no answer came.
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,39 +14,23 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool IsAnswer(const XEvent& event, Atom ping, long token, Window window) {
   return event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == ping &&
          event.xclient.data.l[1] == token && static_cast<Window>(event.xclient.data.l[2]) == window;
 }
 
-// The answer arrives on the root window, where this client listens.
-bool AwaitAnswer(Display* display, Atom ping, long token, Window window) {
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (true) {
-    while (XPending(display) > 0) {
-      XEvent event;
-      XNextEvent(display, &event);
-      if (IsAnswer(event, ping, token, window)) return true;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd connection{ConnectionNumber(display), POLLIN, 0};
-    poll(&connection, 1, static_cast<int>(left.count()));
-  }
-}
-
 int Ping(Display* display, Window window) {
-  // The answer comes to those who listen for structure changes of the root
-  // window (Qt sends it with that mask).
+  // The answer comes on the root window, to those who listen for its
+  // structure changes (Qt sends it with that mask).
   XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask | SubstructureNotifyMask);
   const long token = static_cast<long>(getpid());
   const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto isAnswer = [&](const XEvent& event) { return IsAnswer(event, ping, token, window); };
+  XEvent answer;
   if (velk::tools::SendProtocolMessage(display, window, "_NET_WM_PING", token,
                                        static_cast<long>(window)) &&
-      AwaitAnswer(display, ping, token, window)) {
+      velk::tools::AwaitEvent(display, deadline, isAnswer, answer)) {
     return 0;
   }
   std::fprintf(stderr, "velk_xping: the window did not answer\n");
