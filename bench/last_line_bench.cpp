@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "tests/support/test_files.h"
 #include "watch/decode_file.h"
 #include "watch/last_line.h"
+#include "watch/line_splitter.h"
 
 namespace {
 
@@ -111,7 +113,6 @@ void MakeDecodeFile(const std::string& path, std::uint64_t bytes, std::uint64_t 
   }
 }
 
-// The reading from the start: every line read in turn, the last one kept.
 // The last line as the watch loop finds it at Go: backwards from the end.
 velk::LastLineRead ReadBackwards(const std::string& path) {
   const std::unique_ptr<velk::platform::ReadOnlyFile> file =
@@ -120,38 +121,26 @@ velk::LastLineRead ReadBackwards(const std::string& path) {
   return velk::ReadLastLine(*file);
 }
 
+// The whole file read forwards, a chunk at a time, through the watch loop's
+// line splitter.
 std::optional<velk::LineSummary> ReadForwards(const std::string& path) {
   const auto file = velk::platform::ReadOnlyFile::Open(path);
   if (!file) return std::nullopt;
   std::vector<char> buffer(kMiB);
+  velk::LineSplitter splitter;
   std::optional<velk::LineSummary> last;
-  velk::LineSummary current;
-  bool inLine = false;
-  bool afterCr = false;
   std::uint64_t offset = 0;
   while (true) {
     const std::optional<std::size_t> got = file->ReadAt(offset, buffer.data(), buffer.size());
     if (!got || *got == 0) break;
     offset += *got;
-    for (std::size_t i = 0; i < *got; ++i) {
-      const char byte = buffer[i];
-      if (afterCr) {
-        afterCr = false;
-        if (byte == '\n') continue;
-      }
-      if (byte == '\r' || byte == '\n') {
-        last = std::move(current);
-        current = {};
-        inLine = false;
-        afterCr = byte == '\r';
-        continue;
-      }
-      inLine = true;
-      if (current.head.size() < velk::kLineBytesUsed) current.head += byte;
-      current.hasMarker = current.hasMarker || byte == '*';
+    const std::string_view bytes(buffer.data(), *got);
+    std::size_t position = 0;
+    while (std::optional<velk::LineSummary> line = splitter.Next(bytes, position)) {
+      last = std::move(*line);
     }
   }
-  if (inLine) last = std::move(current);
+  if (splitter.HoldsUnendedLine()) last = splitter.TakeUnendedLine();
   return last;
 }
 
