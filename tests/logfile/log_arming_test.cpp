@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "common/path.h"
 
 namespace velk {
 namespace {
@@ -45,10 +45,6 @@ class FakeLogControls final : public LogControls {
   std::vector<std::string> captions;
 };
 
-std::string Joined(const std::string& directory, const std::string& name) {
-  return directory + platform::PathSeparator() + name;
-}
-
 struct ArmingCase {
   const char* label;
   std::string directory;
@@ -78,16 +74,16 @@ TEST_P(ArmingTest, ClickAfterTypingArmsTheFullPath) {
 INSTANTIATE_TEST_SUITE_P(
     Names, ArmingTest,
     testing::Values(
-        ArmingCase{"PlainName", "/work/dir", "mylog", Joined("/work/dir", "MYLOG.TXT")},
-        ArmingCase{"NameWithDot", "/work/dir", "mylog.csv", Joined("/work/dir", "MYLOG.CSV")},
-        ArmingCase{"DotInDirectory", "/tmp/Radio.1", "mylog", Joined("/tmp/Radio.1", "MYLOG")},
-        ArmingCase{"SpacesOnly", "/work/dir", "   ", Joined("/work/dir", "   .TXT")},
+        ArmingCase{"PlainName", "/work/dir", "mylog", JoinPath("/work/dir", "MYLOG.TXT")},
+        ArmingCase{"NameWithDot", "/work/dir", "mylog.csv", JoinPath("/work/dir", "MYLOG.CSV")},
+        ArmingCase{"DotInDirectory", "/tmp/Radio.1", "mylog", JoinPath("/tmp/Radio.1", "MYLOG")},
+        ArmingCase{"SpacesOnly", "/work/dir", "   ", JoinPath("/work/dir", "   .TXT")},
         ArmingCase{"TypedPathStaysBelowDirectory", "/work/dir", "sub/log",
-                   Joined("/work/dir", "SUB/LOG.TXT")},
+                   JoinPath("/work/dir", "SUB/LOG.TXT")},
         ArmingCase{"DirectoryKeepsItsCase", "/Work/Mixed", "Log1",
-                   Joined("/Work/Mixed", "LOG1.TXT")},
-        ArmingCase{"TrailingDotIsADot", "/work/dir", "log.", Joined("/work/dir", "LOG.")},
-        ArmingCase{"EmptyDirectory", "", "x", Joined("", "X.TXT")}),
+                   JoinPath("/Work/Mixed", "LOG1.TXT")},
+        ArmingCase{"TrailingDotIsADot", "/work/dir", "log.", JoinPath("/work/dir", "LOG.")},
+        ArmingCase{"EmptyDirectory", "", "x", JoinPath("", "X.TXT")}),
     [](const testing::TestParamInfo<ArmingCase>& param) { return std::string(param.param.label); });
 
 TEST(LogArmingTest, FirstClickWithEmptyBoxOnlyShowsIt) {
@@ -145,11 +141,11 @@ TEST(LogArmingTest, ClickAfterArmingRunsTheSameSteps) {
   LogSettings settings;
   controls.text = "a";
   LogLabelClick(controls, settings, "/d");
-  ASSERT_EQ(settings.Fi2, Joined("/d", "A.TXT"));
+  ASSERT_EQ(settings.Fi2, JoinPath("/d", "A.TXT"));
 
   LogLabelClick(controls, settings, "/d");
 
-  EXPECT_EQ(settings.Fi2, Joined("/d", Joined("/D", "A.TXT")));
+  EXPECT_EQ(settings.Fi2, JoinPath("/d", JoinPath("/D", "A.TXT")));
   EXPECT_EQ(settings.LogFlag, 1);
   EXPECT_EQ(controls.Caption(), kLogFileCaption);
   EXPECT_FALSE(controls.enabled);
