@@ -179,7 +179,7 @@ bool VELK_Logging::Create(int showCommand) {
   windowClass.hInstance = instance_;
   windowClass.hIcon = bigIcon_;
   windowClass.hIconSm = smallIcon_;
-  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   windowClass.lpszClassName = kWindowClass;
   if (RegisterClassExW(&windowClass) == 0) return false;
@@ -336,6 +336,10 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DESTROY:
       StopWatchingFolders();
+      if (accessibility_ != nullptr) {
+        accessibility_->ClearHwndProps(Control(table::LogFile), static_cast<DWORD>(OBJID_CLIENT),
+                                       CHILDID_SELF, &PROPID_ACC_DESCRIPTION, 1);
+      }
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
