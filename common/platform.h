@@ -18,8 +18,16 @@ namespace velk::platform {
 // elsewhere.
 char PathSeparator();
 
-// The broken-down local time of a moment.
+// The broken-down local time of a moment (seconds since 1970, negative
+// before it). On Windows in the system's time zone, with the daylight saving
+// rules of the moment's year.
 std::tm LocalTime(std::time_t moment);
+
+// The process's working directory as UTF-8 text; nullopt when it has no name
+// (it was removed). Paths are UTF-8 throughout the program; on Windows this
+// layer turns them into UTF-16 for the system's wide calls, so that every
+// character of a name is kept, whatever the system's code page.
+std::optional<std::string> WorkingDirectory();
 
 // Which file a path names, whatever its name: two statuses with the same
 // identity describe the same file. Device and inode on POSIX; volume serial

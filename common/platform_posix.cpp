@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "common/platform.h"
 
@@ -35,6 +37,13 @@ std::optional<FileStatus> StatusOf(const std::string& path) {
   }
   return FileStatus{static_cast<std::uint64_t>(status.st_size), status.st_mtime,
                     IdentityOf(status)};
+}
+
+std::optional<std::string> WorkingDirectory() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  if (error) return std::nullopt;
+  return current.string();
 }
 
 namespace {

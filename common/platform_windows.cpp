@@ -2,27 +2,133 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include <filesystem>
+#include <array>
+#include <limits>
 
 #include "common/platform.h"
 
 namespace velk::platform {
 
+namespace {
+
+// UTF-8 text as UTF-16 for the wide calls. Bytes that are no UTF-8 become
+// U+FFFD, so such a name never opens a file of another name. A name holding
+// a NUL gives an empty name, which no call accepts, rather than the name cut
+// at the NUL.
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty() || utf8.find('\0') != std::string_view::npos ||
+      utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return {};
+  }
+  const int size = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  return wide;
+}
+
+// UTF-16 from a wide call as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(std::wstring_view wide) {
+  if (wide.empty() || wide.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return {};
+  }
+  const int size = static_cast<int>(wide.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+// Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
+constexpr std::int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
+
+// Whole seconds since 1970 (negative before it) of a FILETIME.
+std::time_t TimeOfFileTime(const FILETIME& time) {
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  const auto seconds = static_cast<std::int64_t>(ticks / kFileTimeTicksPerSecond);
+  return static_cast<std::time_t>(seconds - kFileTimeEpochOffsetSeconds);
+}
+
+// The FILETIME of a moment; nullopt before 1601 or past what a FILETIME
+// holds.
+std::optional<FILETIME> FileTimeOf(std::time_t moment) {
+  constexpr std::int64_t kLast =
+      std::numeric_limits<std::int64_t>::max() / kFileTimeTicksPerSecond -
+      kFileTimeEpochOffsetSeconds;
+  const auto seconds = static_cast<std::int64_t>(moment);
+  if (seconds < -kFileTimeEpochOffsetSeconds || seconds > kLast) return std::nullopt;
+  const auto ticks =
+      static_cast<std::uint64_t>((seconds + kFileTimeEpochOffsetSeconds) * kFileTimeTicksPerSecond);
+  FILETIME time{};
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return time;
+}
+
+// The day's number in its year, 0 for the first of January.
+int DayOfYear(const SYSTEMTIME& date) {
+  static constexpr std::array<int, 12> kDaysBeforeMonth = {0,   31,  59,  90,  120, 151,
+                                                           181, 212, 243, 273, 304, 334};
+  const int year = date.wYear;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDaysBeforeMonth[date.wMonth - 1] + (leap && date.wMonth > 2 ? 1 : 0) + date.wDay - 1;
+}
+
+}  // namespace
+
 char PathSeparator() {
   return '\\';
 }
 
+// From the system's time zone settings (the active zone, with its daylight
+// saving rule applied to the moment's year), not from the C library: that
+// one reads a TZ variable when there is one, applying the United States'
+// daylight saving rules to it, and knows no moment before 1970.
 std::tm LocalTime(std::time_t moment) {
   std::tm local{};
-  localtime_s(&local, &moment);
+  const std::optional<FILETIME> utc = FileTimeOf(moment);
+  SYSTEMTIME utcDate{};
+  SYSTEMTIME localDate{};
+  if (!utc || !FileTimeToSystemTime(&*utc, &utcDate) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utcDate, &localDate)) {
+    return local;
+  }
+  local.tm_year = localDate.wYear - 1900;
+  local.tm_mon = localDate.wMonth - 1;
+  local.tm_mday = localDate.wDay;
+  local.tm_hour = localDate.wHour;
+  local.tm_min = localDate.wMinute;
+  local.tm_sec = localDate.wSecond;
+  local.tm_wday = localDate.wDayOfWeek;
+  local.tm_yday = DayOfYear(localDate);
+  local.tm_isdst = -1;
   return local;
 }
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+std::optional<std::string> WorkingDirectory() {
+  // The first answer is the size with the terminating NUL. The directory may
+  // change between two calls, so ask again while the answer does not fit.
+  std::wstring wide;
+  DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  while (needed > 0) {
+    wide.resize(needed);
+    const DWORD length = GetCurrentDirectoryW(needed, wide.data());
+    if (length == 0) return std::nullopt;
+    if (length < needed) {
+      wide.resize(length);
+      return Utf8(wide);
+    }
+    needed = length;
+  }
+  return std::nullopt;
 }
+
+namespace {
 
 std::uint64_t Combined(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
@@ -75,18 +181,6 @@ class WindowsReadOnlyFile final : public ReadOnlyFile {
   HANDLE handle_;
 };
 
-// Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
-constexpr std::int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
-constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000ULL;
-
-// Whole seconds since 1970 (negative before it) of a FILETIME.
-std::time_t TimeOfFileTime(const FILETIME& time) {
-  const std::uint64_t ticks =
-      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  const auto seconds = static_cast<std::int64_t>(ticks / kFileTimeTicksPerSecond);
-  return static_cast<std::time_t>(seconds - kFileTimeEpochOffsetSeconds);
-}
-
 }  // namespace
 
 std::optional<FileStatus> StatusOf(const std::string& path) {
@@ -135,14 +229,7 @@ std::string SystemMessage(DWORD error) {
     wide.pop_back();
   }
   if (wide.empty()) return "error " + std::to_string(error);
-  const int wideLength = static_cast<int>(wide.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), size, nullptr, nullptr);
-  }
-  return utf8;
+  return Utf8(wide);
 }
 
 // Cuts the file at `path` back to `length` bytes.
@@ -161,10 +248,13 @@ void CutBack(const std::wstring& path, std::uint64_t length) {
 AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   const std::wstring widePath = Wide(path);
   // Opened with append access only, so that every write lands at the end of
-  // the file in one piece, whoever else appends.
+  // the file in one piece, whoever else appends. Shared with everyone, so
+  // that no other program is ever refused the file for the moment it is
+  // open here; a program that holds it without sharing writes makes the open
+  // fail, and the record is kept.
   const HANDLE handle = CreateFileW(widePath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {false, SystemMessage(GetLastError())};
   const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
   DWORD wrote = 0;

@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "common/platform.h"
 
@@ -37,12 +35,9 @@ std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& 
 }
 
 std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
   // A working directory that was removed has no name; "." still names it, so
   // the decode file is looked for there and simply not found.
-  if (error) return ".";
-  return current.string();
+  return platform::WorkingDirectory().value_or(".");
 }
 
 }  // namespace velk

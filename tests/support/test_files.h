@@ -40,16 +40,8 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Noon, local time, on the given day.
-inline std::time_t LocalNoonMoment(int year, int month, int day) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = 12;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
+// Noon, local time, on the given day (tests/support/test_files.cpp).
+std::time_t LocalNoonMoment(int year, int month, int day);
 
 inline std::filesystem::file_time_type LocalNoon(int year, int month, int day) {
   const std::chrono::sys_seconds moment{std::chrono::seconds(LocalNoonMoment(year, month, day))};

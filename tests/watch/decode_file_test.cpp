@@ -12,7 +12,13 @@
 #include "tests/support/test_files.h"
 #include "watch/last_line.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
@@ -56,10 +62,18 @@ bool SetModified(const std::string& path, std::time_t moment) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && ::stat(path.c_str(), &status) == 0 &&
          status.st_mtime == moment;
 #else
-  const std::chrono::sys_seconds sys{std::chrono::seconds(moment)};
-  std::error_code error;
-  std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(sys), error);
-  return !error;
+  // Through a handle: the C library's file times end in 2038.
+  const std::int64_t ticks = (static_cast<std::int64_t>(moment) + 11'644'473'600) * 10'000'000;
+  FILETIME time{};
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const HANDLE file =
+      CreateFileW(std::filesystem::path(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool set = SetFileTime(file, nullptr, nullptr, &time) != 0;
+  CloseHandle(file);
+  return set;
 #endif
 }
 
