@@ -10,11 +10,12 @@
 //               only the last line; only lines with "*" are selected).
 // And in every case: no crash, no hang, memory bounded, nothing lost that
 // the rules let through.
+//
+// The matrix runs on Windows too. What Windows has no such thing for (FIFOs,
+// /dev/zero, /dev/full) is left out there; what only Windows has (files
+// other programs hold open without sharing) is there only.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -25,14 +26,23 @@
 #include <future>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/platform.h"
 #include "logfile/log_book.h"
 #include "tests/support/test_files.h"
 #include "watch/watcher.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define VELK_HAVE_FIFOS_AND_DEVICES 1
+#endif
 
 namespace velk {
 namespace {
@@ -137,6 +147,7 @@ class RacingFiles final : public DecodeFileAccess {
 
 // --- the machine ---
 
+#ifdef VELK_HAVE_FIFOS_AND_DEVICES
 // Lets a reader blocked on any FIFO in `directory` go: a writer that opens
 // and closes gives it end of file.
 void ReleaseFifoReaders(const fs::path& directory) {
@@ -148,31 +159,12 @@ void ReleaseFifoReaders(const fs::path& directory) {
   }
 }
 
-// Peak resident memory of this process in KiB (VmHWM), after resetting it
-// to the current resident size when `reset`; nullopt when either cannot be
-// done.
-std::optional<long> PeakRssKiB(bool reset) {
-  if (reset) {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5" << std::flush;
-    if (!clear) return std::nullopt;
-  }
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmHWM:") {
-      long kib = 0;
-      status >> kib;
-      return kib;
-    }
-    status.ignore(4096, '\n');
-  }
-  return std::nullopt;
-}
-
 void MakeFifo(const std::string& path) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
 }
+#else
+void ReleaseFifoReaders(const fs::path&) {}
+#endif
 
 // --- the fixture ---
 
@@ -369,6 +361,41 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
   }
 }
 
+// A decoder keeps ALL.TXT open for writing all along, sharing it for reading
+// and writing only, never for deletion. The loop follows it all the same,
+// and never holds the decoder up: while a handle of the loop's is open on
+// the file, the decoder still writes to it, renames it away and deletes it,
+// and the file it then starts is followed.
+TEST_F(FaultMatrix, ADecoderHoldingItsFileOpenIsFollowedAndNeverHeldUp) {
+  std::optional<test_files::HeldFile> decoder{std::in_place, DecodePath(), true};
+  ASSERT_TRUE(decoder->IsOpen());
+  const auto decode = [&](const std::string& time) {
+    EXPECT_TRUE(decoder->Append(Decode(time) + "\r\n"));
+    fs::last_write_time(DecodePath(), LocalNoon(2009, 8, 22));
+  };
+  Go();
+  EXPECT_EQ(Pass(), Lines{});
+  decode("0701");
+  EXPECT_EQ(Pass(), Lines{Shown("0701")});
+
+  std::unique_ptr<platform::ReadOnlyFile> ours = DiskDecodeFiles().Open(DecodePath());
+  ASSERT_TRUE(ours);
+  decode("0702");
+  EXPECT_EQ(Pass(), Lines{Shown("0702")});
+  decoder->Close();
+  std::error_code error;
+  fs::rename(DecodePath(), dir.File("ALL.OLD"), error);
+  EXPECT_FALSE(error) << "rename: " << error.message();
+  EXPECT_TRUE(fs::remove(dir.File("ALL.OLD"), error)) << "delete: " << error.message();
+  ours.reset();
+
+  decoder.emplace(DecodePath(), true);
+  decode("0801");
+  EXPECT_EQ(Pass(), Lines{Shown("0801")});
+  EXPECT_TRUE(StillWatching());
+  EXPECT_EQ(Log(), Logged("0701") + Logged("0702") + Logged("0801"));
+}
+
 // What is no regular file in the decode file's place - at Go, while
 // watched, or slipped in between the length poll and the read - is a failed
 // step: recovered, never blocking, nothing new shown or logged (a failed
@@ -380,8 +407,10 @@ TEST_F(FaultMatrix, NoRegularFileInTheDecodeFilesPlaceIsRecoveredWithoutBlocking
   };
   const Kind kinds[] = {
       {"directory", [](const std::string& path) { fs::create_directory(path); }},
+#ifdef VELK_HAVE_FIFOS_AND_DEVICES
       {"FIFO", [](const std::string& path) { MakeFifo(path); }},
       {"link to /dev/zero", [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+#endif
   };
   enum class When { kAtGo, kWhileWatched, kBetweenPollAndRead };
   for (const Kind& kind : kinds) {
@@ -600,14 +629,14 @@ TEST_F(FaultMatrix, AnyBytesGoThroughTheFieldsUnchanged) {
 // head being the decode and the NUL bytes after it.
 TEST_F(FaultMatrix, AGibibyteLastLineIsShownWithMemoryBounded) {
   Write(Decode("0700") + "\r\n" + Decode("0712"));
-  fs::resize_file(DecodePath(), kGiB);
+  test_files::ExtendSparse(DecodePath(), kGiB);
   Append(" *");
   Go();
-  const std::optional<long> before = PeakRssKiB(true);
+  const std::optional<long> before = test_files::PeakResidentKiB(true);
   EXPECT_EQ(Pass(), Lines{});  // no line end: waited on
   now += kUnendedLineWait;
   const Lines shown = Pass();
-  const std::optional<long> after = PeakRssKiB(false);
+  const std::optional<long> after = test_files::PeakResidentKiB(false);
 
   const std::string holeInMessage(8, '\0');  // the display message has 18 columns
   EXPECT_EQ(shown, Lines{Shown("0712", "ABC DEF GH" + holeInMessage)});
@@ -628,7 +657,7 @@ TEST_F(FaultMatrix, AFileOverFourGibibytesIsFollowedWithSixtyFourBitLengths) {
   EXPECT_EQ(Pass(), Lines{Shown("0701")});
   const std::uint64_t small = watcher->LastSize();
 
-  fs::resize_file(DecodePath(), 4 * kGiB);
+  test_files::ExtendSparse(DecodePath(), 4 * kGiB);
   Append("\r\n" + Decode("0712") + "\r\n");
   const std::uint64_t huge = fs::file_size(DecodePath());
   ASSERT_LT(huge % (4 * kGiB), small);
@@ -717,6 +746,7 @@ TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
     fs::remove_all(log);
     fs::rename(aside, log);
   };
+  std::optional<test_files::HeldFile> othersHandle;
   struct Case {
     const char* name;
     std::function<void()> breakLog;
@@ -726,9 +756,16 @@ TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
       {"directory missing", [&] { fs::rename(logDir, aside); }, [&] { fs::rename(aside, logDir); }},
       {"a directory where the log should be",
        [&] { inPlaceOfLog([&] { fs::create_directory(log); }); }, logBack},
+#ifdef VELK_HAVE_FIFOS_AND_DEVICES
       {"a link to /dev/full", [&] { inPlaceOfLog([&] { fs::create_symlink("/dev/full", log); }); },
        logBack},
       {"a FIFO without reader", [&] { inPlaceOfLog([&] { MakeFifo(log); }); }, logBack},
+#endif
+#ifdef _WIN32
+      // As a spreadsheet holds the CSV file it shows.
+      {"held open by another program that shares it for reading only",
+       [&] { othersHandle.emplace(log, false); }, [&] { othersHandle.reset(); }},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -6,8 +6,12 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-
-#include <cstdint>
+// After windows.h, which they need.
+#include <psapi.h>
+#include <winioctl.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace velk::test_files {
@@ -39,6 +43,87 @@ std::time_t LocalNoonMoment(int year, int month, int day) {
   local.tm_hour = 12;
   local.tm_isdst = -1;
   return std::mktime(&local);
+}
+#endif
+
+#ifdef _WIN32
+void ExtendSparse(const std::filesystem::path& path, std::uint64_t size) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD returned = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  if (SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+  CloseHandle(file);
+}
+
+// Windows keeps the peak for the process's life: the present size stands in
+// for a peak brought down to it.
+std::optional<long> PeakResidentKiB(bool reset) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return std::nullopt;
+  return static_cast<long>((reset ? counters.WorkingSetSize : counters.PeakWorkingSetSize) / 1024);
+}
+
+HeldFile::HeldFile(const std::filesystem::path& path, bool shareWrite) {
+  const DWORD sharing = FILE_SHARE_READ | (shareWrite ? FILE_SHARE_WRITE : 0);
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+bool HeldFile::Append(std::string_view bytes) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  DWORD wrote = 0;
+  return IsOpen() && SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END) &&
+         ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+         wrote == bytes.size();
+}
+
+void HeldFile::Close() {
+  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kClosed;
+}
+#else
+void ExtendSparse(const std::filesystem::path& path, std::uint64_t size) {
+  std::filesystem::resize_file(path, size);
+}
+
+// From VmHWM; writing 5 to clear_refs brings it down to the present size.
+std::optional<long> PeakResidentKiB(bool reset) {
+  if (reset) {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5" << std::flush;
+    if (!clear) return std::nullopt;
+  }
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+    status.ignore(4096, '\n');
+  }
+  return std::nullopt;
+}
+
+HeldFile::HeldFile(const std::filesystem::path& path, bool /*shareWrite*/)
+    : handle_(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) {}
+
+bool HeldFile::Append(std::string_view bytes) {
+  return IsOpen() && ::write(static_cast<int>(handle_), bytes.data(), bytes.size()) ==
+                         static_cast<ssize_t>(bytes.size());
+}
+
+void HeldFile::Close() {
+  if (IsOpen()) ::close(static_cast<int>(handle_));
+  handle_ = kClosed;
 }
 #endif
 

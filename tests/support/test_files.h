@@ -5,10 +5,12 @@
 // and helpers to write and read files and set their dates.
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -63,5 +65,37 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// Makes the file at `path` `size` bytes long, what it gains a hole of NUL
+// bytes that takes no room on the disk.
+void ExtendSparse(const std::filesystem::path& path, std::uint64_t size);
+
+// Peak resident memory of this process in KiB. With `reset`, where the
+// system can, the peak is first brought down to the present; either way the
+// result then is the present size, to measure growth from. Nullopt when it
+// cannot be read.
+std::optional<long> PeakResidentKiB(bool reset);
+
+// A file another program holds open, for writing at its end, the way a
+// Windows program holds it: sharing it with others for reading and, with
+// `shareWrite`, for writing (as a decoder does), or for reading only (as a
+// spreadsheet showing a CSV file does); never for deletion. Elsewhere
+// nothing locks a file: it is simply open.
+class HeldFile {
+ public:
+  HeldFile(const std::filesystem::path& path, bool shareWrite);
+  ~HeldFile() { Close(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  bool IsOpen() const { return handle_ != kClosed; }
+  // Writes `bytes` at the file's end; false when not all were written.
+  bool Append(std::string_view bytes);
+  void Close();
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;  // a HANDLE on Windows, a descriptor elsewhere
+};
 
 }  // namespace velk::test_files

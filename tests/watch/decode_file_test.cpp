@@ -37,13 +37,14 @@ TEST(DiskDecodeFiles, ARegularFileHasStatusContentAndDate) {
   const std::optional<platform::FileStatus> status = files.Status(path);
   ASSERT_TRUE(status);
   EXPECT_EQ(status->size, 25U);
-  const std::unique_ptr<platform::ReadOnlyFile> file = files.Open(path);
+  std::unique_ptr<platform::ReadOnlyFile> file = files.Open(path);
   ASSERT_TRUE(file);
   EXPECT_EQ(file->Identity(), status->identity);
   const LastLineRead read = ReadLastLine(*file);
   EXPECT_FALSE(read.failed);
   EXPECT_EQ(read.line, (LineSummary{"0712 *second", true}));
   EXPECT_TRUE(files.ModificationDate(path));
+  file.reset();  // Windows renames nothing over a file that is open
 
   // Another file renamed into its place is told apart by its identity.
   WriteFile(dir.File("other"), "0000 first\r\n0712 *second\n");
@@ -121,8 +122,36 @@ TEST(DiskDecodeFiles, WhatIsNoRegularFileFailsEveryAccess) {
 TEST(JoinPath, JoinsWithThePlatformSeparator) {
   const std::string separator(1, platform::PathSeparator());
   EXPECT_EQ(JoinPath("work", "ALL.TXT"), "work" + separator + "ALL.TXT");
+  const std::u8string current = std::filesystem::current_path().u8string();
   EXPECT_EQ(JoinPath(CurrentDirectory(), "ALL.TXT"),
-            std::filesystem::current_path().string() + separator + "ALL.TXT");
+            std::string(current.begin(), current.end()) + separator + "ALL.TXT");
+}
+
+// The working directory's name is UTF-8 text with every character kept,
+// whatever the system's code page: the decode file is read and the log
+// written there.
+TEST(CurrentDirectory, AnyCharactersOfTheWorkingDirectoryAreKept) {
+  const TempDir dir;
+  const std::filesystem::path work =
+      dir.Path() / u8"J\u00fcrgen" / u8"\u0420\u0430\u0434\u0438\u043e";
+  std::filesystem::create_directories(work);
+  test_files::WriteFile(work / "ALL.TXT", "0712 *second\r\n");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(work);
+  const std::string current = CurrentDirectory();
+  DiskDecodeFiles files;
+  const std::optional<platform::FileStatus> status = files.Status(JoinPath(current, "ALL.TXT"));
+  const bool opened = files.Open(JoinPath(current, "ALL.TXT")) != nullptr;
+  const bool logged = platform::AppendWhole(JoinPath(current, "LOG.TXT"), "0712, 3\r\n").written;
+  std::filesystem::current_path(before);
+
+  const std::u8string expected = work.u8string();
+  EXPECT_EQ(current, std::string(expected.begin(), expected.end()));
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->size, 14U);
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(logged);
+  EXPECT_EQ(test_files::ReadFile(work / "LOG.TXT"), "0712, 3\r\n");
 }
 
 }  // namespace
