@@ -25,6 +25,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velk_win32_XXXXXX")
 xvfb_pid=
 velk_pid=
 cleanup() {
+  set +e  # runs to the end whatever has already ended
   [ -n "$velk_pid" ] && kill "$velk_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null || true
