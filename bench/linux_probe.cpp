@@ -14,13 +14,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/text_files.h"
+
 extern char** environ;
 
 namespace velk::bench {
 
 std::optional<double> CpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::string text =
+      velk::tools::ReadWholeFile("/proc/" + std::to_string(pid) + "/stat").value_or("");
   // The command name in parentheses may hold blanks; the fields after it
   // start with the state (field 3), so utime (14) and stime (15) are the
   // 12th and 13th after it.
