@@ -22,6 +22,8 @@ for tool in Xvfb wine; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk_win32_XXXXXX")
+# The prefix's Wine server keeps its socket where cmake/wine-run puts it.
+export TMPDIR=$WINEPREFIX/tmp
 xvfb_pid=
 velk_pid=
 cleanup() {
