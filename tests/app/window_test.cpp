@@ -97,6 +97,17 @@ Step Pause(int ms) {
   };
 }
 
+// Arms a log as the operator does: "Set Log File", the name, "Set It". The
+// log box, which then shows the log's path.
+QLineEdit* ArmLog(VELK_Logging& window, const QString& name) {
+  auto* logFile = window.findChild<QLineEdit*>("LogFile");
+  auto* logLabel = window.findChild<QPushButton*>("LogLabel");
+  QTest::mouseClick(logLabel, Qt::LeftButton);
+  QTest::keyClicks(logFile, name);
+  QTest::mouseClick(logLabel, Qt::LeftButton);
+  return logFile;
+}
+
 // The rectangle a control draws its caption or text in, as its style lays
 // it out.
 QRect TextArea(QWidget* control) {
@@ -337,11 +348,7 @@ class WindowTest : public QObject {
     Append(logPath, "kept\r\n");
     VELK_Logging window;
     window.show();
-    auto* logFile = window.findChild<QLineEdit*>("LogFile");
-    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
-    QTest::mouseClick(logLabel, Qt::LeftButton);
-    QTest::keyClicks(logFile, "mylog");
-    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QLineEdit* logFile = ArmLog(window, "mylog");
     QCOMPARE(window.LogFlag(), 1);
 
     const QColor brightGreen(0, 255, 0);
@@ -449,11 +456,7 @@ class WindowTest : public QObject {
     Append(decodePath, "");
     VELK_Logging window;
     window.show();
-    auto* logFile = window.findChild<QLineEdit*>("LogFile");
-    auto* logLabel = window.findChild<QPushButton*>("LogLabel");
-    QTest::mouseClick(logLabel, Qt::LeftButton);
-    QTest::keyClicks(logFile, "sub/log");
-    QTest::mouseClick(logLabel, Qt::LeftButton);
+    QLineEdit* logFile = ArmLog(window, "sub/log");
     const QString logPath = work.File("SUB/LOG.TXT");
     QCOMPARE(logFile->toolTip(), logPath);
 

@@ -11,12 +11,17 @@
 #include <winioctl.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace velk::test_files {
 
 #ifdef _WIN32
+// Windows counts file times in 100 ns ticks from 1601.
+constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+
 // In the system's time zone, as the program reads it: Windows' C library
 // knows no moment before 1970 and reads TZ with the United States' rules.
 std::time_t LocalNoonMoment(int year, int month, int day) {
@@ -32,7 +37,24 @@ std::time_t LocalNoonMoment(int year, int month, int day) {
     return -1;
   }
   const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-  return static_cast<std::time_t>(static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600);
+  return static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) -
+                                  kSecondsFrom1601To1970);
+}
+
+// Through a handle: the C library's file times end in 2038.
+bool SetModified(const std::filesystem::path& path, std::time_t moment) {
+  const std::int64_t ticks =
+      (static_cast<std::int64_t>(moment) + kSecondsFrom1601To1970) * kTicksPerSecond;
+  FILETIME time{};
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const HANDLE file =
+      CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool set = SetFileTime(file, nullptr, nullptr, &time) != 0;
+  CloseHandle(file);
+  return set;
 }
 #else
 std::time_t LocalNoonMoment(int year, int month, int day) {
@@ -43,6 +65,15 @@ std::time_t LocalNoonMoment(int year, int month, int day) {
   local.tm_hour = 12;
   local.tm_isdst = -1;
   return std::mktime(&local);
+}
+
+// Directly, because std::filesystem cannot set dates far from its clock's
+// epoch on every library.
+bool SetModified(const std::filesystem::path& path, std::time_t moment) {
+  const struct timespec times[2] = {{moment, 0}, {moment, 0}};
+  struct stat status {};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && ::stat(path.c_str(), &status) == 0 &&
+         status.st_mtime == moment;
 }
 #endif
 

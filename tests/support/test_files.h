@@ -45,6 +45,10 @@ class TempDir {
 // Noon, local time, on the given day (tests/support/test_files.cpp).
 std::time_t LocalNoonMoment(int year, int month, int day);
 
+// Sets a file's modification time to `moment`; false when the file system
+// cannot hold it (tests/support/test_files.cpp).
+bool SetModified(const std::filesystem::path& path, std::time_t moment);
+
 inline std::filesystem::file_time_type LocalNoon(int year, int month, int day) {
   const std::chrono::sys_seconds moment{std::chrono::seconds(LocalNoonMoment(year, month, day))};
   return std::chrono::file_clock::from_sys(moment);

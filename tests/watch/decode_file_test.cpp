@@ -12,14 +12,7 @@
 #include "tests/support/test_files.h"
 #include "watch/last_line.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <fcntl.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
@@ -52,32 +45,6 @@ TEST(DiskDecodeFiles, ARegularFileHasStatusContentAndDate) {
   EXPECT_NE(files.Status(path)->identity, status->identity);
 }
 
-// Sets a file's modification time to `moment`; false when the file system
-// cannot hold it (32-bit file times end in 2038).
-bool SetModified(const std::string& path, std::time_t moment) {
-#ifndef _WIN32
-  // Directly, because std::filesystem cannot set dates far from its clock's
-  // epoch on every library.
-  const struct timespec times[2] = {{moment, 0}, {moment, 0}};
-  struct stat status {};
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && ::stat(path.c_str(), &status) == 0 &&
-         status.st_mtime == moment;
-#else
-  // Through a handle: the C library's file times end in 2038.
-  const std::int64_t ticks = (static_cast<std::int64_t>(moment) + 11'644'473'600) * 10'000'000;
-  FILETIME time{};
-  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
-  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  const HANDLE file =
-      CreateFileW(std::filesystem::path(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool set = SetFileTime(file, nullptr, nullptr, &time) != 0;
-  CloseHandle(file);
-  return set;
-#endif
-}
-
 TEST(DiskDecodeFiles, TheDateIsTheModificationTimeInLocalTime) {
   struct Case {
     int year, month, day;
@@ -94,7 +61,8 @@ TEST(DiskDecodeFiles, TheDateIsTheModificationTimeInLocalTime) {
   WriteFile(path, "x\r\n");
   DiskDecodeFiles files;
   for (const Case& c : cases) {
-    if (!SetModified(path, test_files::LocalNoonMoment(c.year, c.month, c.day))) continue;
+    if (!test_files::SetModified(path, test_files::LocalNoonMoment(c.year, c.month, c.day)))
+      continue;
     const std::optional<std::string> date = files.ModificationDate(path);
     if (c.mayBeUnknown && !date) continue;
     EXPECT_EQ(date, c.expected) << c.expected;
