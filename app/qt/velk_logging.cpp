@@ -16,7 +16,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/window_table.h"
+#include "session/window_table.h"
 #include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
 

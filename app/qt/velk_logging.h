@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <string>
 
-#include "app/window_table.h"
+#include "session/window_table.h"
 #include "clock/local_time_of_day.h"
 #include "logfile/log_arming.h"
 #include "logfile/log_book.h"
