@@ -11,4 +11,11 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
   return path;
 }
 
+std::string FolderOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  if (separator == std::string::npos) return ".";
+  if (separator == 0) return path.substr(0, 1);
+  return path.substr(0, separator);
+}
+
 }  // namespace velk

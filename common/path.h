@@ -11,4 +11,8 @@ namespace velk {
 // normalisation: a name that is itself a path still goes below the directory.
 std::string JoinPath(const std::string& directory, const std::string& name);
 
+// The folder part of a path: everything before its last separator ("\\" or
+// "/"); "." when it has none, the root when the separator comes first.
+std::string FolderOf(const std::string& path);
+
 }  // namespace velk

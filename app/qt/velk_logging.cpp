@@ -13,12 +13,9 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
+#include <iostream>
 
-#include "session/window_table.h"
-#include "clock/local_time_of_day.h"
-#include "clock/period_clock.h"
+#include "common/path.h"
 
 // The icons are compiled into the window's static library; its resources
 // must be registered by hand.
@@ -32,19 +29,8 @@ namespace table = velk::window;
 
 constexpr int kPointsPerInch = 72;
 
-constexpr table::Box kStartMsgBox = table::kControls[table::StartMsg].box;
-// About a second of idle passes between checks that the change notifier
-// still watches the decode file (it forgets a file that is replaced).
-constexpr int kPassesBetweenRewatch = 1000;
-
 QColor ToQColor(velk::Colour colour) {
   return QColor(colour.red, colour.green, colour.blue);
-}
-
-void SetTextColour(QWidget* box, const QColor& colour) {
-  QPalette palette = box->palette();
-  palette.setColor(QPalette::Text, colour);
-  box->setPalette(palette);
 }
 
 QString FromUtf8(std::string_view text) {
@@ -71,11 +57,48 @@ QFont ToQFont(const table::Font& form) {
   return font;
 }
 
+// Keeps the list's view and the operator's caret while text goes in at its
+// end: the view follows new decodes while it shows the end of the list; an
+// operator reading further up keeps the view, and the caret of someone
+// typing in the list stays where it is.
+class ListPlace {
+ public:
+  explicit ListPlace(QPlainTextEdit* list)
+      : list_(list),
+        following_(Scroll()->value() == Scroll()->maximum()),
+        viewed_(Scroll()->value()),
+        anchor_(list->textCursor().anchor()),
+        position_(list->textCursor().position()) {}
+
+  void Restore() {
+    const QTextCursor caret = list_->textCursor();
+    if (caret.anchor() != anchor_ || caret.position() != position_) {
+      // A caret at the end was pushed along by the new text.
+      QTextCursor kept(list_->document());
+      kept.setPosition(anchor_);
+      kept.setPosition(position_, QTextCursor::KeepAnchor);
+      list_->setTextCursor(kept);
+    }
+    Scroll()->setValue(following_ ? Scroll()->maximum() : viewed_);
+  }
+
+ private:
+  QScrollBar* Scroll() const { return list_->verticalScrollBar(); }
+
+  QPlainTextEdit* list_;
+  bool following_;
+  int viewed_;
+  int anchor_;
+  int position_;
+};
+
 }  // namespace
 
-VELK_Logging::VELK_Logging(QWidget* parent) : QWidget(parent), watcher_(*this, decodeFiles_) {
+VELK_Logging::VELK_Logging(QWidget* parent)
+    : QWidget(parent), session_(*this, velk::CurrentDirectory(), std::cerr) {
   CreateControls();
-  Form_Load();
+  ConnectEvents();
+  session_.Form_Load();
 }
 
 VELK_Logging::~VELK_Logging() = default;
@@ -94,7 +117,8 @@ void VELK_Logging::CreateControls() {
 
   // Created in tab order, from the window's table.
   QWidget* previous = nullptr;
-  for (const table::Control& control : table::kControls) {
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    const table::Control& control = table::kControls[place];
     QWidget* widget = CreateControl(control);
     widget->setObjectName(FromUtf8(control.name));
     widget->setGeometry(control.box.left, control.box.top, control.box.width, control.box.height);
@@ -105,31 +129,13 @@ void VELK_Logging::CreateControls() {
     widget->setVisible(control.visible);
     if (previous != nullptr) setTabOrder(previous, widget);
     previous = widget;
+    controls_[place] = widget;
   }
-  TimeNow = findChild<QLineEdit*>("TimeNow");
-  Go = findChild<QPushButton*>("Go");
-  LogLabel = findChild<QPushButton*>("LogLabel");
-  LogFile = findChild<QLineEdit*>("LogFile");
-  Info = findChild<QPlainTextEdit*>("Info");
-  StartMsg = findChild<QLabel*>("StartMsg");
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setTimerType(Qt::PreciseTimer);
-
   changeNotifier_ = new QFileSystemWatcher(this);
-
-  LogFile->installEventFilter(this);
-
-  connect(Go, &QPushButton::clicked, this, &VELK_Logging::Go_Click);
-  connect(LogLabel, &QPushButton::clicked, this, &VELK_Logging::LogLabel_Click);
-  connect(LogFile, &QLineEdit::textChanged, this, &VELK_Logging::LogFile_Change);
-  connect(Timer1, &QTimer::timeout, this, &VELK_Logging::Timer1_Timer);
-  connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
-          [this] { passesUntilRewatch_ = 0; });
-  // A decode file created, replaced or deleted in the working directory.
-  connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
-          [this] { passesUntilRewatch_ = 0; });
 }
 
 // A control of the table's kind, with its first text.
@@ -156,219 +162,140 @@ QWidget* VELK_Logging::CreateControl(const table::Control& control) {
   return box;
 }
 
+void VELK_Logging::ConnectEvents() {
+  auto* go = static_cast<QPushButton*>(Control(table::Go));
+  auto* logLabel = static_cast<QPushButton*>(Control(table::LogLabel));
+  auto* logFile = static_cast<QLineEdit*>(Control(table::LogFile));
+  connect(go, &QPushButton::clicked, this, [this] { session_.Go_Click(); });
+  connect(logLabel, &QPushButton::clicked, this, [this] { session_.LogLabel_Click(); });
+  connect(logFile, &QLineEdit::textChanged, this, [this] { session_.LogFile_Change(); });
+  connect(Timer1, &QTimer::timeout, this, [this] { session_.Timer1_Timer(); });
+  connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
+          [this] { session_.DecodeFileChanged(); });
+  connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
+          [this] { session_.DecodeFileChanged(); });
+  logFile->installEventFilter(this);
+}
+
 bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
   // Disabling "Log File" or hiding "Go" while it has the focus hands the
   // focus on to the log box, which then selects its whole text; a selection
   // would hide the colour that tells the log's state.
-  if (watched == LogFile && event->type() == QEvent::FocusIn) {
-    QTimer::singleShot(0, LogFile, [this] { LogFile->deselect(); });
+  auto* logFile = static_cast<QLineEdit*>(Control(table::LogFile));
+  if (watched == logFile && event->type() == QEvent::FocusIn) {
+    QTimer::singleShot(0, logFile, [logFile] { logFile->deselect(); });
   }
   return QWidget::eventFilter(watched, event);
 }
 
-void VELK_Logging::Form_Load() {
-  Timer1->setInterval(1);
-  Timer1->start();
-  settings_.LogFlag = 0;
-}
-
 void VELK_Logging::closeEvent(QCloseEvent* event) {
-  Form_Unload();
+  session_.Form_Unload();
   event->accept();
 }
 
-void VELK_Logging::Form_Unload() {
-  // The decode file and the log file are each opened for a single read or
-  // write and closed before any window event is handled, so neither is open
-  // here. The watch loop sees closing_ when its yield returns and ends
-  // without another pass; the application then leaves its event loop.
-  // Records the log has not taken get a last, bounded try; those it still
-  // does not take go to a rescue file, named on standard error.
-  closing_ = true;
-  Timer1->stop();
-  const std::string notice = logBook_.Close(settings_.Fi2);
-  std::fputs(notice.c_str(), stderr);
-  QCoreApplication::exit(0);
+// --- what the session does to the window ---
+
+void VELK_Logging::SetVisible(table::Id control, bool visible) {
+  Control(control)->setVisible(visible);
 }
 
-void VELK_Logging::Go_Click() {
-  if (watching_ || closing_) return;
-  watching_ = true;
-  const std::string directory = velk::CurrentDirectory();
-  // Wakes the loop at once for a decode file that appears there after Go.
-  changeNotifier_->addPath(QString::fromStdString(directory));
-  watcher_.Run(directory);
-  watching_ = false;
+void VELK_Logging::Disable(table::Id control) {
+  Control(control)->setEnabled(false);
 }
 
-void VELK_Logging::LogLabel_Click() {
-  velk::LogLabelClick(*this, settings_, velk::CurrentDirectory());
-  ShowLogNote();
+std::string VELK_Logging::Text(table::Id control) const {
+  QWidget* widget = Control(control);
+  QString text;
+  if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
+  if (auto* box = qobject_cast<QLineEdit*>(widget)) text = box->text();
+  if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) text = list->toPlainText();
+  if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+  // Qt shows line breaks as LF; the program's texts break with CR LF.
+  return text.replace('\n', "\r\n").toStdString();
 }
 
-void VELK_Logging::LogFile_Change() {
-  velk::LogFileChange(*this);
+void VELK_Logging::SetText(table::Id control, std::string_view text) {
+  QWidget* widget = Control(control);
+  const QString shown = FromUtf8(text).replace("\r\n", "\n");
+  if (auto* button = qobject_cast<QPushButton*>(widget)) button->setText(shown);
+  if (auto* box = qobject_cast<QLineEdit*>(widget)) box->setText(shown);
+  if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) list->setPlainText(shown);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(shown);
+    // Tall enough for every line of the caption.
+    const table::Box& box = table::kControls[control].box;
+    label->resize(box.width, std::max(box.height, label->sizeHint().height()));
+  }
 }
 
-void VELK_Logging::Timer1_Timer() {
-  RetryKeptRecords();
-  const velk::ClockFace face =
-      velk::ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
-  // A thousand ticks a second: touch the box only when what it shows changes.
-  const QColor colour = ToQColor(face.colour);
-  if (TimeNow->palette().color(QPalette::Text) != colour) SetTextColour(TimeNow, colour);
-  const QString text =
-      QString::fromLatin1(face.text.data(), static_cast<qsizetype>(face.text.size()));
-  if (TimeNow->text() != text) TimeNow->setText(text);
+void VELK_Logging::SetTextColour(table::Id control, velk::Colour colour) {
+  QWidget* widget = Control(control);
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Text, ToQColor(colour));
+  widget->setPalette(palette);
 }
 
-void VELK_Logging::RetryKeptRecords() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!logBook_.RetryDue(now)) return;
-  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(velk::kRed);
-  ShowLogNote();
+void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> colour) {
+  QWidget* widget = Control(control);
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Base, colour ? ToQColor(*colour) : QPalette().color(QPalette::Base));
+  widget->setPalette(palette);
 }
 
-void VELK_Logging::ShowLogNote() {
-  const QString note = FromUtf8(logBook_.Note(settings_.Fi2));
-  LogFile->setToolTip(note);
-  LogFile->setAccessibleDescription(note);
+void VELK_Logging::SetNote(table::Id control, std::string_view note) {
+  const QString text = FromUtf8(note);
+  Control(control)->setToolTip(text);
+  Control(control)->setAccessibleDescription(text);
 }
 
-// --- the watch loop's view of the window ---
-
-bool VELK_Logging::LogArmed() const {
-  return settings_.LogFlag == 1;
-}
-
-void VELK_Logging::SetLogFileColour(velk::Colour colour) {
-  SetTextColour(LogFile, ToQColor(colour));
-}
-
-void VELK_Logging::ShowStartMsg() {
-  StartMsg->show();
-}
-
-void VELK_Logging::HideStartMsg() {
-  StartMsg->hide();
-}
-
-std::string VELK_Logging::StartMsgCaption() const {
-  // The label shows line breaks as LF; the caption's own line end is CR LF.
-  return StartMsg->text().replace('\n', "\r\n").toStdString();
-}
-
-void VELK_Logging::SetStartMsgCaption(const std::string& caption) {
-  StartMsg->setText(FromUtf8(caption).replace("\r\n", "\n"));
-  // Tall enough for every line of the caption, so the fallback path and the
-  // waiting message both show.
-  StartMsg->resize(kStartMsgBox.width,
-                   std::max(kStartMsgBox.height, StartMsg->sizeHint().height()));
-}
-
-void VELK_Logging::ShowTimeNow() {
-  TimeNow->show();
-}
-
-void VELK_Logging::HideGo() {
-  Go->hide();
-}
-
-void VELK_Logging::ShowInfo() {
-  Info->show();
-}
-
-void VELK_Logging::AppendInfo(std::string_view displayLine) {
-  // Shown at the yield that ends this pass: laying out the list then no
-  // longer delays the decode's log record, written next in the same pass.
-  // Nothing is painted before the yield, so the operator sees no difference.
-  pendingInfo_ += displayLine;
-}
-
-void VELK_Logging::ShowPendingInfo() {
-  if (pendingInfo_.empty()) return;
+void VELK_Logging::AppendToList(std::string_view lines) {
+  auto* list = static_cast<QPlainTextEdit*>(Control(table::Info));
   // The decode file's bytes are 8-bit text in the system's encoding.
-  QString text =
-      QString::fromLocal8Bit(pendingInfo_.data(), static_cast<qsizetype>(pendingInfo_.size()));
-  pendingInfo_.clear();
+  QString text = QString::fromLocal8Bit(lines.data(), static_cast<qsizetype>(lines.size()));
   text.replace("\r\n", "\n");
-  // The view follows new decodes while it shows the end of the list; an
-  // operator reading further up keeps the view, and the caret of someone
-  // typing in the list stays where it is.
-  QScrollBar* scroll = Info->verticalScrollBar();
-  const bool following = scroll->value() == scroll->maximum();
-  const int viewed = scroll->value();
-  const QTextCursor caret = Info->textCursor();
-  const int caretAnchor = caret.anchor();
-  const int caretPosition = caret.position();
+  ListPlace place(list);
   // Appended at the very end, after whatever the list holds (also text the
   // operator typed), without rebuilding the list's text.
-  QTextCursor end(Info->document());
+  QTextCursor end(list->document());
   end.movePosition(QTextCursor::End);
   end.insertText(text);
-  if (caret.anchor() != caretAnchor || caret.position() != caretPosition) {
-    // A caret at the end was pushed along by the new text.
-    QTextCursor kept(Info->document());
-    kept.setPosition(caretAnchor);
-    kept.setPosition(caretPosition, QTextCursor::KeepAnchor);
-    Info->setTextCursor(kept);
-  }
-  scroll->setValue(following ? scroll->maximum() : viewed);
+  place.Restore();
 }
 
-void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
-  // Red means the record is in the file; a record that could not be written
-  // is kept by the log book and the colour stays as it was.
-  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
-  ShowLogNote();
+std::string VELK_Logging::UpperCase(std::string_view text) const {
+  return FromUtf8(text).toUpper().toStdString();
 }
 
-bool VELK_Logging::Yield() {
-  ShowPendingInfo();
-  if (--passesUntilRewatch_ <= 0 || notifiedPath_ != watcher_.DecodePath()) {
-    WatchDecodeFileForChanges();
+void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
+  Timer1->start(interval);
+}
+
+void VELK_Logging::StopTimer1() {
+  Timer1->stop();
+}
+
+void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
+  QStringList wanted{QString::fromStdString(paths.decodeFile)};
+  for (const std::string& folder : paths.folders) wanted << QString::fromStdString(folder);
+  QStringList watched = changeNotifier_->files() + changeNotifier_->directories();
+  QStringList stale;
+  for (const QString& path : watched) {
+    if (!wanted.contains(path)) stale << path;
   }
-  // While a large growth is worked through, the next slice follows as soon
-  // as the pending events are handled.
+  if (!stale.isEmpty()) changeNotifier_->removePaths(stale);
+  for (const QString& path : wanted) {
+    // Fails quietly while the path does not exist; tried again later.
+    if (!watched.contains(path)) changeNotifier_->addPath(path);
+  }
+}
+
+void VELK_Logging::ProcessEvents(bool wait) {
   QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
-  if (!watcher_.Busy()) flags |= QEventLoop::WaitForMoreEvents;
+  if (wait) flags |= QEventLoop::WaitForMoreEvents;
   QCoreApplication::processEvents(flags);
-  return !closing_;
 }
 
-void VELK_Logging::WatchDecodeFileForChanges() {
-  passesUntilRewatch_ = kPassesBetweenRewatch;
-  notifiedPath_ = watcher_.DecodePath();
-  const QString path = QString::fromStdString(notifiedPath_);
-  const QStringList watched = changeNotifier_->files();
-  if (watched.contains(path)) return;
-  if (!watched.isEmpty()) changeNotifier_->removePaths(watched);
-  // Fails quietly while the file does not exist; tried again later.
-  changeNotifier_->addPath(path);
-}
-
-// --- arming the log ---
-
-void VELK_Logging::ShowLogFile() {
-  LogFile->show();
-}
-
-void VELK_Logging::SetLogLabelCaption(std::string_view caption) {
-  LogLabel->setText(FromUtf8(caption));
-}
-
-std::string VELK_Logging::LogFileText() const {
-  return LogFile->text().toStdString();
-}
-
-void VELK_Logging::SetLogFileText(const std::string& text) {
-  LogFile->setText(QString::fromStdString(text));
-}
-
-void VELK_Logging::DisableLogLabel() {
-  LogLabel->setEnabled(false);
-}
-
-std::string VELK_Logging::UpperCase(const std::string& text) const {
-  return QString::fromStdString(text).toUpper().toStdString();
+void VELK_Logging::EndProgram() {
+  hide();
+  QCoreApplication::exit(0);
 }

@@ -1,28 +1,20 @@
 #pragma once
 
-// The program's one window. It owns the seven controls, the two fields that
-// arming the log writes (LogFlag and Fi2) and the routing of window events
-// to their handlers; the handlers hand the work to the watch, logfile and
-// clock libraries and only carry out what those decide on the controls.
+// The program's one window on Linux: the controls of the window table as Qt
+// widgets. It forwards each event to the session and carries out on its
+// widgets what the session decides; it decides nothing itself.
 
 #include <QWidget>
+#include <array>
 #include <string>
 
+#include "session/session.h"
 #include "session/window_table.h"
-#include "clock/local_time_of_day.h"
-#include "logfile/log_arming.h"
-#include "logfile/log_book.h"
-#include "watch/decode_file.h"
-#include "watch/watcher.h"
 
 class QFileSystemWatcher;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
 class QTimer;
 
-class VELK_Logging final : public QWidget, private velk::WatchWindow, private velk::LogControls {
+class VELK_Logging final : public QWidget, private velk::SessionView {
   Q_OBJECT
 
  public:
@@ -30,17 +22,10 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
   ~VELK_Logging() override;
 
   // The window's fields: LogFlag is 1 once a log file is armed, Fi2 its path.
-  int LogFlag() const { return settings_.LogFlag; }
-  const std::string& Fi2() const { return settings_.Fi2; }
-
+  int LogFlag() const { return session_.LogFlag(); }
+  const std::string& Fi2() const { return session_.Fi2(); }
   // True once Go has started the watch loop and it has not yet ended.
-  bool Watching() const { return watching_; }
-
- public slots:
-  void Go_Click();
-  void LogLabel_Click();
-  void LogFile_Change();
-  void Timer1_Timer();
+  bool Watching() const { return session_.Watching(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -49,60 +34,30 @@ class VELK_Logging final : public QWidget, private velk::WatchWindow, private ve
  private:
   void CreateControls();
   QWidget* CreateControl(const velk::window::Control& control);
-  void Form_Load();
-  void Form_Unload();
-  void WatchDecodeFileForChanges();
-  void ShowPendingInfo();
-  void RetryKeptRecords();
-  // The log box's tooltip and accessible description: the log's path, or
-  // how many records wait and why.
-  void ShowLogNote();
+  void ConnectEvents();
+  QWidget* Control(velk::window::Id id) const { return controls_[id]; }
 
-  // What the watch loop does to the window.
-  bool LogArmed() const override;
-  void SetLogFileColour(velk::Colour colour) override;
-  void ShowStartMsg() override;
-  void HideStartMsg() override;
-  std::string StartMsgCaption() const override;
-  void SetStartMsgCaption(const std::string& caption) override;
-  void ShowTimeNow() override;
-  void HideGo() override;
-  void ShowInfo() override;
-  void AppendInfo(std::string_view displayLine) override;
-  void AppendLogRecord(const velk::LogRecord& record) override;
-  bool Yield() override;
+  // What the session does to the window.
+  void SetVisible(velk::window::Id control, bool visible) override;
+  void Disable(velk::window::Id control) override;
+  std::string Text(velk::window::Id control) const override;
+  void SetText(velk::window::Id control, std::string_view text) override;
+  void SetTextColour(velk::window::Id control, velk::Colour colour) override;
+  void SetBackground(velk::window::Id control, std::optional<velk::Colour> colour) override;
+  void SetNote(velk::window::Id control, std::string_view note) override;
+  void AppendToList(std::string_view lines) override;
+  std::string UpperCase(std::string_view text) const override;
+  void StartTimer1(std::chrono::milliseconds interval) override;
+  void StopTimer1() override;
+  void WakeOnChanges(const velk::WakePaths& paths) override;
+  void ProcessEvents(bool wait) override;
+  void EndProgram() override;
 
-  // What arming the log does to the window.
-  void ShowLogFile() override;
-  void SetLogLabelCaption(std::string_view caption) override;
-  std::string LogFileText() const override;
-  void SetLogFileText(const std::string& text) override;
-  void DisableLogLabel() override;
-  std::string UpperCase(const std::string& text) const override;
-
-  QLineEdit* TimeNow = nullptr;
-  QPushButton* Go = nullptr;
-  QPushButton* LogLabel = nullptr;
-  QLineEdit* LogFile = nullptr;
-  QPlainTextEdit* Info = nullptr;
-  QLabel* StartMsg = nullptr;
+  std::array<QWidget*, velk::window::kControlCount> controls_{};
   QTimer* Timer1 = nullptr;
-
-  velk::LogSettings settings_;
-  velk::DiskDecodeFiles decodeFiles_;
-  velk::DecodeWatcher watcher_;
-  velk::LogBook logBook_;
-  velk::LocalTimeOfDay timeOfDay_;
-
-  // Wakes the watch loop as soon as the decode file changes; the length poll
-  // still decides whether anything is read.
+  // Wakes the watch loop as soon as the decode file or a watched folder
+  // changes.
   QFileSystemWatcher* changeNotifier_ = nullptr;
-  std::string notifiedPath_;
-  int passesUntilRewatch_ = 0;
 
-  // Display lines of the current pass, added to the list at its yield.
-  std::string pendingInfo_;
-
-  bool watching_ = false;
-  bool closing_ = false;
+  velk::Session session_;
 };

@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/session.h"
+
+#include <utility>
+
+#include "common/path.h"
+
+namespace velk {
+
+namespace {
+
+using window::Go;
+using window::Info;
+using window::LogFile;
+using window::LogLabel;
+using window::StartMsg;
+using window::TimeNow;
+
+}  // namespace
+
+Session::Session(SessionView& view, std::string workingDirectory, std::ostream& notices)
+    : view_(view),
+      workingDirectory_(std::move(workingDirectory)),
+      notices_(notices),
+      watcher_(*this, decodeFiles_),
+      logBook_(nullptr, kMaxKeptRecords, RescueFile(workingDirectory_)) {}
+
+Session::~Session() = default;
+
+// --- the window's events ---
+
+void Session::Form_Load() {
+  view_.StartTimer1(kTimer1Interval);
+  settings_.LogFlag = 0;
+}
+
+// The decode file and the log file are each opened for a single read or
+// write and closed before any event is handled, so neither is open here.
+// The watch loop sees the close at its yield and ends without another pass.
+// Records the log has not taken get a last, bounded try; those it still does
+// not take go to a rescue file, named on standard error.
+void Session::Form_Unload() {
+  if (closing_) return;
+  closing_ = true;
+  view_.StopTimer1();
+  ShowPendingList();
+  notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+  view_.EndProgram();
+}
+
+// Go hides itself, so a second click cannot come from the operator; one that
+// arrives anyway, or after the close, does nothing.
+void Session::Go_Click() {
+  if (watching_ || closing_) return;
+  watching_ = true;
+  watcher_.Run(workingDirectory_);
+  watching_ = false;
+}
+
+void Session::LogLabel_Click() {
+  LogLabelClick(*this, settings_, workingDirectory_);
+  ShowLogState();
+}
+
+void Session::LogFile_Change() {
+  LogFileChange(*this);
+}
+
+void Session::Timer1_Timer() {
+  RetryKeptRecords();
+  ShowClock();
+}
+
+void Session::DecodeFileChanged() {
+  // Nothing to remember: the wake-up itself brings the next poll.
+}
+
+// --- the clock ---
+
+void Session::ShowClock() {
+  ClockFace face = ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
+  // The colour goes first, then the text, as on every tick; a thousand ticks
+  // a second touch the box only when its face changes.
+  if (!clockShown_ || clockShown_->colour != face.colour) {
+    view_.SetTextColour(TimeNow, face.colour);
+  }
+  if (!clockShown_ || clockShown_->text != face.text) view_.SetText(TimeNow, face.text);
+  clockShown_ = std::move(face);
+}
+
+// --- the log ---
+
+void Session::RetryKeptRecords() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!logBook_.RetryDue(now)) return;
+  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(kRed);
+  ShowLogState();
+}
+
+// The log box's note: the log's path, or how many records wait and why.
+void Session::ShowLogState() {
+  std::string note = logBook_.Note(settings_.Fi2);
+  if (logNoteShown_ == note) return;
+  view_.SetNote(LogFile, note);
+  logNoteShown_ = std::move(note);
+}
+
+// --- the watch loop's view of the window ---
+
+bool Session::LogArmed() const {
+  return settings_.LogFlag == 1;
+}
+
+void Session::SetLogFileColour(Colour colour) {
+  view_.SetTextColour(LogFile, colour);
+}
+
+void Session::ShowStartMsg() {
+  view_.SetVisible(StartMsg, true);
+}
+
+void Session::HideStartMsg() {
+  view_.SetVisible(StartMsg, false);
+}
+
+std::string Session::StartMsgCaption() const {
+  return view_.Text(StartMsg);
+}
+
+void Session::SetStartMsgCaption(const std::string& caption) {
+  view_.SetText(StartMsg, caption);
+}
+
+void Session::ShowTimeNow() {
+  view_.SetVisible(TimeNow, true);
+}
+
+void Session::HideGo() {
+  view_.SetVisible(Go, false);
+}
+
+void Session::ShowInfo() {
+  view_.SetVisible(Info, true);
+}
+
+void Session::AppendInfo(std::string_view displayLine) {
+  // Shown at the yield that ends this pass: laying out the list then no
+  // longer delays the decode's log record, handed over next in the same
+  // pass. Nothing is painted before the yield, so the operator sees no
+  // difference.
+  pendingList_ += displayLine;
+}
+
+void Session::AppendLogRecord(const LogRecord& record) {
+  // Red means the record is in the file; a record that could not be written
+  // is kept by the log book and the colour stays as it was.
+  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(kRed);
+  ShowLogState();
+}
+
+bool Session::Yield() {
+  ShowPendingList();
+  RenewWakePaths();
+  // While a large growth is worked through, the next slice follows as soon
+  // as the pending events are handled.
+  if (!closing_) view_.ProcessEvents(!watcher_.Busy());
+  return !closing_;
+}
+
+void Session::ShowPendingList() {
+  if (pendingList_.empty()) return;
+  view_.AppendToList(pendingList_);
+  pendingList_.clear();
+}
+
+// The working directory, where ALL.TXT may appear at any time, the decode
+// file followed, and its folder when that is another.
+void Session::RenewWakePaths() {
+  WakePaths paths{watcher_.DecodePath(), {workingDirectory_}};
+  const std::string decodeFolder = FolderOf(paths.decodeFile);
+  if (decodeFolder != workingDirectory_) paths.folders.push_back(decodeFolder);
+  const auto now = std::chrono::steady_clock::now();
+  if (wakePaths_ == paths && now - wakeRenewedAt_ < kWakeRenewal) return;
+  view_.WakeOnChanges(paths);
+  wakePaths_ = std::move(paths);
+  wakeRenewedAt_ = now;
+}
+
+// --- arming the log ---
+
+void Session::ShowLogFile() {
+  view_.SetVisible(LogFile, true);
+}
+
+void Session::SetLogLabelCaption(std::string_view caption) {
+  view_.SetText(LogLabel, caption);
+}
+
+std::string Session::LogFileText() const {
+  return view_.Text(LogFile);
+}
+
+void Session::SetLogFileText(const std::string& text) {
+  view_.SetText(LogFile, text);
+}
+
+void Session::DisableLogLabel() {
+  view_.Disable(LogLabel);
+}
+
+std::string Session::UpperCase(const std::string& text) const {
+  return view_.UpperCase(text);
+}
+
+}  // namespace velk

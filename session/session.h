@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The running program, the same for every toolkit. A window is only a view:
+// it builds its controls from the window table, forwards each of its events
+// to the session's handler of the same name, and carries out on its
+// controls what the session decides (SessionView). Everything between the
+// events and the libraries lives here, once:
+//
+//   load       Form_Load      Timer1 starts; LogFlag is 0.
+//   tick       Timer1_Timer   the clock's face; what the log's writer did
+//                             (the log box turns red, its note and warning).
+//   click      Go_Click       the watch loop: each pass polls the decode
+//                             file, takes its new lines, shows each selected
+//                             decode (the list gets it at the pass's yield)
+//                             and hands its record to the log; then it
+//                             yields to the view, which handles its events
+//                             (waiting for one when there is nothing to
+//                             read). It returns once the window closes.
+//   click      LogLabel_Click arming the log (and LogFile_Change).
+//   close      Form_Unload    the log's last try, the notice on standard
+//                             error; the view then ends the program.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "clock/local_time_of_day.h"
+#include "clock/period_clock.h"
+#include "common/colour.h"
+#include "logfile/log_arming.h"
+#include "logfile/log_book.h"
+#include "session/window_table.h"
+#include "watch/decode_file.h"
+#include "watch/watcher.h"
+
+namespace velk {
+
+// The folders (and the decode file itself) whose changes should wake the
+// watch loop early. The poll alone still decides what is read.
+struct WakePaths {
+  std::string decodeFile;
+  std::vector<std::string> folders;
+
+  friend bool operator==(const WakePaths&, const WakePaths&) = default;
+};
+
+// What the session asks of a window. Controls are named by their place in
+// the window table; texts are UTF-8 with CR LF line breaks.
+class SessionView {
+ public:
+  virtual ~SessionView() = default;
+
+  virtual void SetVisible(window::Id control, bool visible) = 0;
+  virtual void Disable(window::Id control) = 0;
+  virtual std::string Text(window::Id control) const = 0;
+  // A different text raises the control's change event (for LogFile:
+  // LogFile_Change) before this returns, as typing does. A label grows to
+  // show every line of its caption.
+  virtual void SetText(window::Id control, std::string_view text) = 0;
+  virtual void SetTextColour(window::Id control, Colour colour) = 0;
+  // The control's background: `colour`, or the system's own when nullopt.
+  virtual void SetBackground(window::Id control, std::optional<Colour> colour) = 0;
+  // The control's tooltip and accessible description.
+  virtual void SetNote(window::Id control, std::string_view note) = 0;
+  // Adds display lines (8-bit text in the system's code page, each ended by
+  // CR LF) at the very end of the list, after whatever it holds; the list
+  // follows them while it shows its end and keeps the operator's caret.
+  virtual void AppendToList(std::string_view lines) = 0;
+  // The system's upper-case form of a text, for every script.
+  virtual std::string UpperCase(std::string_view text) const = 0;
+  virtual void StartTimer1(std::chrono::milliseconds interval) = 0;
+  virtual void StopTimer1() = 0;
+  // From now on, a change in any of these wakes the waiting yield (and is
+  // told to the session through DecodeFileChanged). Called again when the
+  // paths change, and every second, since a watch on a replaced file can be
+  // lost.
+  virtual void WakeOnChanges(const WakePaths& paths) = 0;
+  // Handles every pending window event; with `wait`, first waits until there
+  // is one (a click, a tick, a watched change).
+  virtual void ProcessEvents(bool wait) = 0;
+  // Ends the program after the close: the window goes, status 0.
+  virtual void EndProgram() = 0;
+};
+
+// Timer1's interval, set at load: as often as the toolkit allows.
+inline constexpr std::chrono::milliseconds kTimer1Interval{1};
+
+// How often the view is asked again to watch the wake paths.
+inline constexpr std::chrono::seconds kWakeRenewal{1};
+
+class Session final : private WatchWindow, private LogControls {
+ public:
+  // `workingDirectory` is where ALL.TXT is looked for and the log and any
+  // rescue file are made; notices for the operator go to `notices`.
+  Session(SessionView& view, std::string workingDirectory, std::ostream& notices);
+  ~Session() override;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The window's events.
+  void Form_Load();
+  void Go_Click();
+  void LogLabel_Click();
+  void LogFile_Change();
+  void Timer1_Timer();
+  void Form_Unload();
+  // A watched path changed (see SessionView::WakeOnChanges).
+  void DecodeFileChanged();
+
+  // The window's fields: LogFlag is 1 once a log file is armed, Fi2 its path.
+  int LogFlag() const { return settings_.LogFlag; }
+  const std::string& Fi2() const { return settings_.Fi2; }
+
+  // Go has started the watch loop, and it has not ended yet.
+  bool Watching() const { return watching_; }
+  // The close has begun: the view handles no further events.
+  bool Closing() const { return closing_; }
+
+  const std::string& WorkingDirectory() const { return workingDirectory_; }
+
+ private:
+  // What the watch loop does to the window.
+  bool LogArmed() const override;
+  void SetLogFileColour(Colour colour) override;
+  void ShowStartMsg() override;
+  void HideStartMsg() override;
+  std::string StartMsgCaption() const override;
+  void SetStartMsgCaption(const std::string& caption) override;
+  void ShowTimeNow() override;
+  void HideGo() override;
+  void ShowInfo() override;
+  void AppendInfo(std::string_view displayLine) override;
+  void AppendLogRecord(const LogRecord& record) override;
+  bool Yield() override;
+
+  // What arming the log does to the window.
+  void ShowLogFile() override;
+  void SetLogLabelCaption(std::string_view caption) override;
+  std::string LogFileText() const override;
+  void SetLogFileText(const std::string& text) override;
+  void DisableLogLabel() override;
+  std::string UpperCase(const std::string& text) const override;
+
+  void ShowClock();
+  void ShowPendingList();
+  void RenewWakePaths();
+  void RetryKeptRecords();
+  void ShowLogState();
+
+  SessionView& view_;
+  std::string workingDirectory_;
+  std::ostream& notices_;
+
+  LogSettings settings_;
+  DiskDecodeFiles decodeFiles_;
+  DecodeWatcher watcher_;
+  LogBook logBook_;
+  LocalTimeOfDay timeOfDay_;
+
+  // What the controls show now, so that a thousand ticks a second touch
+  // them only when it changes.
+  std::optional<ClockFace> clockShown_;
+  std::optional<std::string> logNoteShown_;
+
+  // Display lines of the current pass, added to the list at its yield.
+  std::string pendingList_;
+
+  std::optional<WakePaths> wakePaths_;
+  std::chrono::steady_clock::time_point wakeRenewedAt_{};
+
+  bool watching_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace velk
