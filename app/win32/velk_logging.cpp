@@ -3,11 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
+#include <iostream>
 
 #include "app/win32/resources.h"
-#include "clock/period_clock.h"
+#include "common/path.h"
 
 namespace {
 
@@ -60,14 +59,6 @@ std::wstring WindowText(HWND window) {
 
 COLORREF ToColorRef(velk::Colour colour) {
   return RGB(colour.red, colour.green, colour.blue);
-}
-
-// The folder part of a path: everything before its last separator.
-std::string FolderOf(const std::string& path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  if (separator == std::string::npos) return ".";
-  if (separator == 0) return path.substr(0, 1);
-  return path.substr(0, separator);
 }
 
 // The monitor's dots per inch for a window: per monitor where the system
@@ -151,13 +142,16 @@ WORD IdOf(table::Id id) {
 }  // namespace
 
 VELK_Logging::VELK_Logging(HINSTANCE instance)
-    : instance_(instance), watcher_(*this, decodeFiles_) {}
+    : instance_(instance), session_(*this, velk::CurrentDirectory(), std::cerr) {}
 
 VELK_Logging::~VELK_Logging() {
   StopWatchingFolders();
   if (window_ != nullptr) DestroyWindow(window_);
   if (formFont_ != nullptr) DeleteObject(formFont_);
   if (clockFont_ != nullptr) DeleteObject(clockFont_);
+  for (HBRUSH brush : backgrounds_) {
+    if (brush != nullptr) DeleteObject(brush);
+  }
   if (accessibility_ != nullptr) accessibility_->Release();
   if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
   if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
@@ -197,7 +191,7 @@ bool VELK_Logging::Create(int showCommand) {
       FrameSizeFor(Scaled(table::kClientWidth), Scaled(table::kClientHeight), dotsPerInch_);
   SetWindowPos(window_, nullptr, 0, 0, frame.cx, frame.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  Form_Load();
+  session_.Form_Load();
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   SetFocus(GetNextDlgTabItem(window_, nullptr, FALSE));
@@ -217,17 +211,9 @@ void VELK_Logging::CreateControls() {
   // The list only grows: no limit below the system's own on its length.
   SendMessageW(Control(table::Info), EM_SETLIMITTEXT, 0, 0);
 
-  logFileTip_ =
-      CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                      WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
-  TTTOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = window_;
-  tool.uId = reinterpret_cast<UINT_PTR>(Control(table::LogFile));
-  tool.lpszText = const_cast<wchar_t*>(L"");
-  SendMessageW(logFileTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                          WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
   CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
                    reinterpret_cast<void**>(&accessibility_));
 }
@@ -254,16 +240,16 @@ void VELK_Logging::ScaleTo(UINT dotsPerInch) {
                  Scaled(control.box.width), Scaled(control.box.height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  PlaceStartMsg();
+  FitLabel(table::StartMsg);
   if (oldForm != nullptr) DeleteObject(oldForm);
   if (oldClock != nullptr) DeleteObject(oldClock);
 }
 
-// Tall enough for every line of the caption, so that the fallback path and
-// the waiting message both show.
-void VELK_Logging::PlaceStartMsg() {
-  const table::Box& box = table::kControls[table::StartMsg].box;
-  const HWND label = Control(table::StartMsg);
+// A label is tall enough for every line of its caption, so that the
+// fallback path and the waiting message both show.
+void VELK_Logging::FitLabel(table::Id id) {
+  const table::Box& box = table::kControls[id].box;
+  const HWND label = Control(id);
   const std::wstring caption = WindowText(label);
   RECT needed{0, 0, Scaled(box.width), 0};
   const HDC dc = GetDC(label);
@@ -275,6 +261,13 @@ void VELK_Logging::PlaceStartMsg() {
   const int height = std::max(Scaled(box.height), static_cast<int>(needed.bottom));
   SetWindowPos(label, nullptr, 0, 0, Scaled(box.width), height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::optional<table::Id> VELK_Logging::IdOfControl(HWND control) const {
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    if (control != nullptr && controls_[place] == control) return static_cast<table::Id>(place);
+  }
+  return std::nullopt;
 }
 
 int VELK_Logging::Run() {
@@ -306,12 +299,12 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == kTimer1) Timer1_Timer();
+      if (wParam == kTimer1) session_.Timer1_Timer();
       return 0;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
       if (const std::optional<LRESULT> brush =
-              TextColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
+              Colours(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
         return *brush;
       }
       break;
@@ -327,18 +320,20 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      Form_Unload();
+      session_.Form_Unload();
       return 0;
     case WM_ENDSESSION:
       // Windows is shutting down or the operator logs off: the program ends
       // as when its window is closed, its kept records rescued.
-      if (wParam != 0 && !closing_) Form_Unload();
+      if (wParam != 0) session_.Form_Unload();
       return 0;
     case WM_DESTROY:
       StopWatchingFolders();
       if (accessibility_ != nullptr) {
-        accessibility_->ClearHwndProps(Control(table::LogFile), static_cast<DWORD>(OBJID_CLIENT),
-                                       CHILDID_SELF, &PROPID_ACC_DESCRIPTION, 1);
+        for (HWND control : controls_) {
+          accessibility_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                         &PROPID_ACC_DESCRIPTION, 1);
+        }
       }
       PostQuitMessage(0);
       return 0;
@@ -356,228 +351,188 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 // Notifications from the controls; Enter and Esc, which the dialog manager
 // sends as commands without a control, mean nothing here.
 void VELK_Logging::OnCommand(HWND control, WORD code) {
-  if (control == nullptr) return;
-  if (control == Control(table::Go) && code == BN_CLICKED) Go_Click();
-  if (control == Control(table::LogLabel) && code == BN_CLICKED) LogLabel_Click();
-  if (control == Control(table::LogFile) && code == EN_CHANGE) LogFile_Change();
-  if (control == Control(table::LogFile) && code == EN_SETFOCUS) {
-    PostMessageW(window_, kDeselectLogFile, 0, 0);
-  }
+  const std::optional<table::Id> id = IdOfControl(control);
+  if (!id) return;
+  if (*id == table::Go && code == BN_CLICKED) session_.Go_Click();
+  if (*id == table::LogLabel && code == BN_CLICKED) session_.LogLabel_Click();
+  if (*id == table::LogFile && code == EN_CHANGE) session_.LogFile_Change();
+  if (*id == table::LogFile && code == EN_SETFOCUS) PostMessageW(window_, kDeselectLogFile, 0, 0);
 }
 
-// The clock's and the log box's text colours, on the system's background.
-std::optional<LRESULT> VELK_Logging::TextColour(HDC dc, HWND control) {
-  std::optional<COLORREF> colour;
-  if (control == Control(table::TimeNow)) colour = timeNowColour_;
-  if (control == Control(table::LogFile)) colour = logFileColour_;
-  if (!colour) return std::nullopt;
-  SetTextColor(dc, *colour);
-  SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+// The text and background colours the program set, where it set them.
+std::optional<LRESULT> VELK_Logging::Colours(HDC dc, HWND control) {
+  const std::optional<table::Id> id = IdOfControl(control);
+  if (!id || (!textColours_[*id] && backgrounds_[*id] == nullptr)) return std::nullopt;
+  if (textColours_[*id]) SetTextColor(dc, *textColours_[*id]);
+  HBRUSH background = backgrounds_[*id];
+  if (background == nullptr) background = GetSysColorBrush(COLOR_WINDOW);
+  LOGBRUSH colour{};
+  GetObjectW(background, sizeof colour, &colour);
+  SetBkColor(dc, colour.lbColor);
+  return reinterpret_cast<LRESULT>(background);
 }
 
-// --- the handlers ---
+// --- what the session does to the window ---
 
-void VELK_Logging::Form_Load() {
-  SetTimer(window_, kTimer1, table::kTimer1IntervalMs, nullptr);
-  settings_.LogFlag = 0;
+void VELK_Logging::SetVisible(table::Id control, bool visible) {
+  if (!visible) MoveFocusFrom(Control(control));
+  ShowWindow(Control(control), visible ? SW_SHOWNA : SW_HIDE);
 }
 
-void VELK_Logging::Form_Unload() {
-  // The decode file and the log file are each opened for a single read or
-  // write and closed before any message is handled, so neither is open here.
-  // The window goes at once; the watch loop sees it gone at its yield and
-  // ends without another pass, and the program leaves with status 0.
-  // Records the log has not taken get a last, bounded try; those it still
-  // does not take go to a rescue file, named on standard error.
-  closing_ = true;
-  KillTimer(window_, kTimer1);
-  const std::string notice = logBook_.Close(settings_.Fi2);
-  std::fputs(notice.c_str(), stderr);
-  std::fflush(stderr);
-  DestroyWindow(window_);
+void VELK_Logging::Disable(table::Id control) {
+  MoveFocusFrom(Control(control));
+  EnableWindow(Control(control), FALSE);
 }
 
-void VELK_Logging::Go_Click() {
-  if (watching_ || closing_) return;
-  watching_ = true;
-  workingDirectory_ = velk::CurrentDirectory();
-  watcher_.Run(workingDirectory_);
-  watching_ = false;
+std::string VELK_Logging::Text(table::Id control) const {
+  return ToUtf8(WindowText(Control(control)));
 }
 
-void VELK_Logging::LogLabel_Click() {
-  velk::LogLabelClick(*this, settings_, velk::CurrentDirectory());
-  ShowLogNote();
+void VELK_Logging::SetText(table::Id control, std::string_view text) {
+  // An edit box tells the change (EN_CHANGE, and so LogFile_Change) before
+  // SetWindowText returns, as typing does; only a different text is a
+  // change.
+  const std::wstring wide = FromUtf8(text);
+  if (WindowText(Control(control)) == wide) return;
+  SetWindowTextW(Control(control), wide.c_str());
+  if (table::kControls[control].kind == table::Kind::kLabel) FitLabel(control);
 }
 
-void VELK_Logging::LogFile_Change() {
-  velk::LogFileChange(*this);
+void VELK_Logging::SetTextColour(table::Id control, velk::Colour colour) {
+  textColours_[control] = ToColorRef(colour);
+  InvalidateRect(Control(control), nullptr, TRUE);
 }
 
-void VELK_Logging::Timer1_Timer() {
-  RetryKeptRecords();
-  const velk::ClockFace face =
-      velk::ClockFaceAt(timeOfDay_.SecondsSinceMidnight(std::chrono::system_clock::now()));
-  const HWND timeNow = Control(table::TimeNow);
-  // Many ticks a second: touch the box only when what it shows changes.
-  const COLORREF colour = ToColorRef(face.colour);
-  const std::wstring text(face.text.begin(), face.text.end());
-  const bool recolour = timeNowColour_ != colour;
-  timeNowColour_ = colour;
-  if (WindowText(timeNow) != text) {
-    SetWindowTextW(timeNow, text.c_str());
-  } else if (recolour) {
-    InvalidateRect(timeNow, nullptr, TRUE);
-  }
+void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> colour) {
+  if (backgrounds_[control] != nullptr) DeleteObject(backgrounds_[control]);
+  backgrounds_[control] = colour ? CreateSolidBrush(ToColorRef(*colour)) : nullptr;
+  InvalidateRect(Control(control), nullptr, TRUE);
 }
 
-void VELK_Logging::RetryKeptRecords() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!logBook_.RetryDue(now)) return;
-  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(velk::kRed);
-  ShowLogNote();
-}
-
-void VELK_Logging::ShowLogNote() {
-  std::wstring note = FromUtf8(logBook_.Note(settings_.Fi2));
-  const HWND logFile = Control(table::LogFile);
+void VELK_Logging::SetNote(table::Id control, std::string_view note) {
+  std::wstring text = FromUtf8(note);
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = window_;
-  tool.uId = reinterpret_cast<UINT_PTR>(logFile);
-  tool.lpszText = note.data();
-  // Wide enough for the path; a longer note breaks into lines.
-  SendMessageW(logFileTip_, TTM_SETMAXTIPWIDTH, 0, Scaled(table::kClientWidth));
-  SendMessageW(logFileTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(control));
+  tool.lpszText = text.data();
+  // Wide enough for a path; a longer note breaks into lines.
+  SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scaled(table::kClientWidth));
+  SendMessageW(tips_, hasTip_[control] ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
+               reinterpret_cast<LPARAM>(&tool));
+  hasTip_[control] = true;
   if (accessibility_ != nullptr) {
-    accessibility_->SetHwndPropStr(logFile, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                   PROPID_ACC_DESCRIPTION, note.c_str());
+    accessibility_->SetHwndPropStr(Control(control), static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                   PROPID_ACC_DESCRIPTION, text.c_str());
   }
 }
 
-// --- the watch loop's view of the window ---
-
-bool VELK_Logging::LogArmed() const {
-  return settings_.LogFlag == 1;
-}
-
-void VELK_Logging::SetLogFileColour(velk::Colour colour) {
-  logFileColour_ = ToColorRef(colour);
-  InvalidateRect(Control(table::LogFile), nullptr, TRUE);
-}
-
-void VELK_Logging::ShowStartMsg() {
-  ShowWindow(Control(table::StartMsg), SW_SHOWNA);
-}
-
-void VELK_Logging::HideStartMsg() {
-  ShowWindow(Control(table::StartMsg), SW_HIDE);
-}
-
-std::string VELK_Logging::StartMsgCaption() const {
-  return ToUtf8(WindowText(Control(table::StartMsg)));
-}
-
-void VELK_Logging::SetStartMsgCaption(const std::string& caption) {
-  SetWindowTextW(Control(table::StartMsg), FromUtf8(caption).c_str());
-  PlaceStartMsg();
-}
-
-void VELK_Logging::ShowTimeNow() {
-  ShowWindow(Control(table::TimeNow), SW_SHOWNA);
-}
-
-void VELK_Logging::HideGo() {
-  MoveFocusFrom(Control(table::Go));
-  ShowWindow(Control(table::Go), SW_HIDE);
-}
-
-void VELK_Logging::ShowInfo() {
-  ShowWindow(Control(table::Info), SW_SHOWNA);
-}
-
-void VELK_Logging::AppendInfo(std::string_view displayLine) {
-  // Shown at the yield that ends this pass: laying out the list then no
-  // longer delays the decode's log record, written next in the same pass.
-  // Nothing is painted before the yield, so the operator sees no difference.
-  pendingInfo_ += displayLine;
-}
-
-void VELK_Logging::ShowPendingInfo() {
-  if (pendingInfo_.empty()) return;
+void VELK_Logging::AppendToList(std::string_view lines) {
   // The decode file's bytes are 8-bit text in the system's code page.
-  const std::wstring text = Widened(pendingInfo_, CP_ACP);
-  pendingInfo_.clear();
-  const HWND info = Control(table::Info);
-  const bool following = InfoShowsItsEnd();
-  const auto firstVisible = static_cast<int>(SendMessageW(info, EM_GETFIRSTVISIBLELINE, 0, 0));
+  const std::wstring text = Widened(lines, CP_ACP);
+  const HWND list = Control(table::Info);
+  const bool following = ListShowsItsEnd();
+  const auto firstVisible = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
   // Appended at the very end, after whatever the list holds (also text the
   // operator typed); the operator's caret and selection stay where they were.
   DWORD selectionStart = 0;
   DWORD selectionEnd = 0;
-  SendMessageW(info, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
+  SendMessageW(list, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
                reinterpret_cast<LPARAM>(&selectionEnd));
-  SendMessageW(info, WM_SETREDRAW, FALSE, 0);
-  const int end = GetWindowTextLengthW(info);
-  SendMessageW(info, EM_SETSEL, static_cast<WPARAM>(end), end);
-  SendMessageW(info, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-  SendMessageW(info, EM_SETSEL, selectionStart, static_cast<LPARAM>(selectionEnd));
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  const int end = GetWindowTextLengthW(list);
+  SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(end), end);
+  SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageW(list, EM_SETSEL, selectionStart, static_cast<LPARAM>(selectionEnd));
   // The list follows new decodes while it shows its end; scrolled back, the
   // operator's view stays where it is.
   if (following) {
-    SendMessageW(info, WM_VSCROLL, SB_BOTTOM, 0);
+    SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
   } else {
-    ScrollInfoToLine(firstVisible);
+    ScrollListToLine(firstVisible);
   }
-  SendMessageW(info, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(info, nullptr, TRUE);
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
 }
 
 // True while the list's last line is in view.
-bool VELK_Logging::InfoShowsItsEnd() const {
-  const HWND info = Control(table::Info);
-  const auto lines = static_cast<int>(SendMessageW(info, EM_GETLINECOUNT, 0, 0));
-  const auto firstVisible = static_cast<int>(SendMessageW(info, EM_GETFIRSTVISIBLELINE, 0, 0));
+bool VELK_Logging::ListShowsItsEnd() const {
+  const HWND list = Control(table::Info);
+  const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
+  const auto firstVisible = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
   RECT text{};
-  SendMessageW(info, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
-  const HDC dc = GetDC(info);
+  SendMessageW(list, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+  const HDC dc = GetDC(list);
   const HGDIOBJ previous = SelectObject(dc, formFont_);
   TEXTMETRICW metrics{};
   GetTextMetricsW(dc, &metrics);
   SelectObject(dc, previous);
-  ReleaseDC(info, dc);
+  ReleaseDC(list, dc);
   const int lineHeight = std::max(1, static_cast<int>(metrics.tmHeight));
   const int linesInView = std::max(1, static_cast<int>(text.bottom - text.top) / lineHeight);
   return firstVisible + linesInView >= lines;
 }
 
-void VELK_Logging::ScrollInfoToLine(int firstVisible) {
-  const HWND info = Control(table::Info);
-  const auto now = static_cast<int>(SendMessageW(info, EM_GETFIRSTVISIBLELINE, 0, 0));
-  if (now != firstVisible) SendMessageW(info, EM_LINESCROLL, 0, firstVisible - now);
+void VELK_Logging::ScrollListToLine(int firstVisible) {
+  const HWND list = Control(table::Info);
+  const auto now = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
+  if (now != firstVisible) SendMessageW(list, EM_LINESCROLL, 0, firstVisible - now);
 }
 
-void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
-  // Red means the record is in the file; a record that could not be written
-  // is kept by the log book and the colour stays as it was.
-  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
-  ShowLogNote();
+std::string VELK_Logging::UpperCase(std::string_view text) const {
+  // The system's own rules, for every script the name may be typed in.
+  std::wstring wide = FromUtf8(text);
+  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return ToUtf8(wide);
 }
 
-bool VELK_Logging::Yield() {
-  ShowPendingInfo();
-  if (!DispatchPending()) return false;
-  // While a large growth is worked through, the next slice follows as soon
-  // as the pending messages are handled.
-  if (watcher_.Busy()) return true;
+void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
+  SetTimer(window_, kTimer1, static_cast<UINT>(interval.count()), nullptr);
+}
+
+void VELK_Logging::StopTimer1() {
+  KillTimer(window_, kTimer1);
+}
+
+// Watches each folder from now on, unless it is already watched. A folder
+// that cannot be watched (it does not exist) is tried again at the next
+// renewal; the clock's ticks still bring the next poll meanwhile. The
+// system's notification on a folder covers the files in it, so the decode
+// file needs no watch of its own.
+void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
+  std::vector<FolderWatch> watches;
+  for (const std::string& folder : paths.folders) {
+    auto same = std::find_if(folderWatches_.begin(), folderWatches_.end(),
+                             [&](const FolderWatch& watch) { return watch.folder == folder; });
+    if (same != folderWatches_.end() && same->change != INVALID_HANDLE_VALUE) {
+      watches.push_back(*same);
+      same->change = INVALID_HANDLE_VALUE;
+      continue;
+    }
+    watches.push_back(
+        {folder, FindFirstChangeNotificationW(FromUtf8(folder).c_str(), FALSE, kFolderChanges)});
+  }
+  StopWatchingFolders();
+  folderWatches_ = std::move(watches);
+}
+
+void VELK_Logging::StopWatchingFolders() {
+  for (FolderWatch& watch : folderWatches_) {
+    if (watch.change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch.change);
+  }
+  folderWatches_.clear();
+}
+
+void VELK_Logging::ProcessEvents(bool wait) {
+  if (!DispatchPending() || !wait) return;
   WaitForMessageOrChange();
-  return DispatchPending();
+  DispatchPending();
 }
 
 bool VELK_Logging::DispatchPending() {
   MSG message;
-  while (!closing_ && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (!session_.Closing() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // For the message loop that runs once the watch loop has ended.
       PostQuitMessage(static_cast<int>(message.wParam));
@@ -587,21 +542,21 @@ bool VELK_Logging::DispatchPending() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return !closing_;
+  return !session_.Closing();
 }
 
 // Sleeps until a message arrives or a watched folder changes; never a spin:
 // the clock's timer wakes it many times a second in any case.
 void VELK_Logging::WaitForMessageOrChange() {
-  WatchFolders();
-  std::array<HANDLE, 2> changes{};
-  DWORD count = 0;
+  std::vector<HANDLE> changes;
   for (const FolderWatch& watch : folderWatches_) {
-    if (watch.change != INVALID_HANDLE_VALUE) changes[count++] = watch.change;
+    if (watch.change != INVALID_HANDLE_VALUE) changes.push_back(watch.change);
   }
+  const auto count = static_cast<DWORD>(changes.size());
   const DWORD woke = MsgWaitForMultipleObjectsEx(count, changes.data(), INFINITE, QS_ALLINPUT,
                                                  MWMO_INPUTAVAILABLE);
   if (woke >= WAIT_OBJECT_0 + count) return;
+  session_.DecodeFileChanged();
   // Asks for the next change in that folder.
   for (FolderWatch& watch : folderWatches_) {
     if (watch.change != changes[woke - WAIT_OBJECT_0]) continue;
@@ -609,38 +564,6 @@ void VELK_Logging::WaitForMessageOrChange() {
       FindCloseChangeNotification(watch.change);
       watch.change = INVALID_HANDLE_VALUE;
     }
-  }
-}
-
-namespace {
-
-// Watches `folder` from now on, unless it is already watched. A folder that
-// cannot be watched (it does not exist) is not tried again: the clock's
-// ticks still bring the next poll.
-void Watch(const std::string& folder, HANDLE& change, std::string& watched) {
-  if (watched == folder) return;
-  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
-  watched = folder;
-  change = folder.empty()
-               ? INVALID_HANDLE_VALUE
-               : FindFirstChangeNotificationW(FromUtf8(folder).c_str(), FALSE, kFolderChanges);
-}
-
-}  // namespace
-
-void VELK_Logging::WatchFolders() {
-  FolderWatch& working = folderWatches_[0];
-  FolderWatch& followed = folderWatches_[1];
-  Watch(workingDirectory_, working.change, working.folder);
-  const std::string decodeFolder = FolderOf(watcher_.DecodePath());
-  Watch(decodeFolder != workingDirectory_ ? decodeFolder : std::string(), followed.change,
-        followed.folder);
-}
-
-void VELK_Logging::StopWatchingFolders() {
-  for (FolderWatch& watch : folderWatches_) {
-    if (watch.change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch.change);
-    watch = FolderWatch{};
   }
 }
 
@@ -652,37 +575,6 @@ void VELK_Logging::MoveFocusFrom(HWND control) {
   SetFocus(next != control ? next : window_);
 }
 
-// --- arming the log ---
-
-void VELK_Logging::ShowLogFile() {
-  ShowWindow(Control(table::LogFile), SW_SHOWNA);
-}
-
-void VELK_Logging::SetLogLabelCaption(std::string_view caption) {
-  SetWindowTextW(Control(table::LogLabel), FromUtf8(caption).c_str());
-}
-
-std::string VELK_Logging::LogFileText() const {
-  return ToUtf8(WindowText(Control(table::LogFile)));
-}
-
-void VELK_Logging::SetLogFileText(const std::string& text) {
-  // The box tells the change (EN_CHANGE, and so LogFile_Change) before
-  // SetWindowText returns, as typing does; only a different text is a change.
-  const std::wstring wide = FromUtf8(text);
-  if (WindowText(Control(table::LogFile)) != wide) {
-    SetWindowTextW(Control(table::LogFile), wide.c_str());
-  }
-}
-
-void VELK_Logging::DisableLogLabel() {
-  MoveFocusFrom(Control(table::LogLabel));
-  EnableWindow(Control(table::LogLabel), FALSE);
-}
-
-std::string VELK_Logging::UpperCase(const std::string& text) const {
-  // The system's own rules, for every script the name may be typed in.
-  std::wstring wide = FromUtf8(text);
-  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-  return ToUtf8(wide);
+void VELK_Logging::EndProgram() {
+  DestroyWindow(window_);
 }

@@ -1,15 +1,12 @@
 #pragma once
 
-// The program's one window on Windows, made of the system's own controls
-// (EDIT, BUTTON, STATIC) as the shared window table lays them out. It owns
-// the controls, the two fields that arming the log writes (LogFlag and Fi2)
-// and the routing of window messages to the handlers; the handlers hand the
-// work to the watch, logfile and clock libraries and only carry out what
-// those decide on the controls.
+// The program's one window on Windows: the controls of the window table made
+// of the system's own controls (EDIT, BUTTON, STATIC). It forwards each
+// message to the session and carries out on its controls what the session
+// decides; it decides nothing itself.
 
 #include <windows.h>
-// An empty leftover of 16-bit Windows that would swallow the watch loop's
-// Yield.
+// An empty leftover of 16-bit Windows that would clash with a method name.
 #undef Yield
 
 #include <oleacc.h>
@@ -17,15 +14,12 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "session/session.h"
 #include "session/window_table.h"
-#include "clock/local_time_of_day.h"
-#include "logfile/log_arming.h"
-#include "logfile/log_book.h"
-#include "watch/decode_file.h"
-#include "watch/watcher.h"
 
-class VELK_Logging final : private velk::WatchWindow, private velk::LogControls {
+class VELK_Logging final : private velk::SessionView {
  public:
   explicit VELK_Logging(HINSTANCE instance);
   ~VELK_Logging() override;
@@ -43,57 +37,39 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(HWND control, WORD code);
-  std::optional<LRESULT> TextColour(HDC dc, HWND control);
+  std::optional<LRESULT> Colours(HDC dc, HWND control);
 
   void CreateControls();
   void ScaleTo(UINT dotsPerInch);
   int Scaled(int designPixels) const;
   HFONT FontFor(const velk::window::Control& control) const;
-  void PlaceStartMsg();
+  void FitLabel(velk::window::Id id);
   HWND Control(velk::window::Id id) const { return controls_[id]; }
+  std::optional<velk::window::Id> IdOfControl(HWND control) const;
 
   // Dispatches every pending message; false once the window has gone.
   bool DispatchPending();
   void WaitForMessageOrChange();
-  void WatchFolders();
   void StopWatchingFolders();
-  void ShowPendingInfo();
-  bool InfoShowsItsEnd() const;
-  void ScrollInfoToLine(int firstVisible);
+  bool ListShowsItsEnd() const;
+  void ScrollListToLine(int firstVisible);
   void MoveFocusFrom(HWND control);
 
-  void Form_Load();
-  void Form_Unload();
-  void Go_Click();
-  void LogLabel_Click();
-  void LogFile_Change();
-  void Timer1_Timer();
-  void RetryKeptRecords();
-  // The log box's tooltip and accessible description: the log's path, or
-  // how many records wait and why.
-  void ShowLogNote();
-
-  // What the watch loop does to the window.
-  bool LogArmed() const override;
-  void SetLogFileColour(velk::Colour colour) override;
-  void ShowStartMsg() override;
-  void HideStartMsg() override;
-  std::string StartMsgCaption() const override;
-  void SetStartMsgCaption(const std::string& caption) override;
-  void ShowTimeNow() override;
-  void HideGo() override;
-  void ShowInfo() override;
-  void AppendInfo(std::string_view displayLine) override;
-  void AppendLogRecord(const velk::LogRecord& record) override;
-  bool Yield() override;
-
-  // What arming the log does to the window.
-  void ShowLogFile() override;
-  void SetLogLabelCaption(std::string_view caption) override;
-  std::string LogFileText() const override;
-  void SetLogFileText(const std::string& text) override;
-  void DisableLogLabel() override;
-  std::string UpperCase(const std::string& text) const override;
+  // What the session does to the window.
+  void SetVisible(velk::window::Id control, bool visible) override;
+  void Disable(velk::window::Id control) override;
+  std::string Text(velk::window::Id control) const override;
+  void SetText(velk::window::Id control, std::string_view text) override;
+  void SetTextColour(velk::window::Id control, velk::Colour colour) override;
+  void SetBackground(velk::window::Id control, std::optional<velk::Colour> colour) override;
+  void SetNote(velk::window::Id control, std::string_view note) override;
+  void AppendToList(std::string_view lines) override;
+  std::string UpperCase(std::string_view text) const override;
+  void StartTimer1(std::chrono::milliseconds interval) override;
+  void StopTimer1() override;
+  void WakeOnChanges(const velk::WakePaths& paths) override;
+  void ProcessEvents(bool wait) override;
+  void EndProgram() override;
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
@@ -103,35 +79,22 @@ class VELK_Logging final : private velk::WatchWindow, private velk::LogControls 
   HFONT clockFont_ = nullptr;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
-  HWND logFileTip_ = nullptr;
-  // Gives the log box its accessible description; null where the system
-  // has none to offer.
+  HWND tips_ = nullptr;
+  std::array<bool, velk::window::kControlCount> hasTip_{};
+  // Gives controls their accessible descriptions; null where the system has
+  // none to offer.
   IAccPropServices* accessibility_ = nullptr;
 
-  // Text colours set by the program; the system's colour until then.
-  std::optional<COLORREF> timeNowColour_;
-  std::optional<COLORREF> logFileColour_;
+  // Colours set by the program; the system's own until then.
+  std::array<std::optional<COLORREF>, velk::window::kControlCount> textColours_{};
+  std::array<HBRUSH, velk::window::kControlCount> backgrounds_{};
 
-  velk::LogSettings settings_;
-  velk::DiskDecodeFiles decodeFiles_;
-  velk::DecodeWatcher watcher_;
-  velk::LogBook logBook_;
-  velk::LocalTimeOfDay timeOfDay_;
-
-  // A folder whose changes wake the watch loop early; the length poll still
-  // decides what is read.
+  // Folders whose changes wake the watch loop early.
   struct FolderWatch {
     std::string folder;
     HANDLE change = INVALID_HANDLE_VALUE;  // signalled on a change
   };
-  // The working directory, where ALL.TXT may appear at any time, and the
-  // folder of the decode file followed, when that is another.
-  std::array<FolderWatch, 2> folderWatches_;
-  std::string workingDirectory_;
+  std::vector<FolderWatch> folderWatches_;
 
-  // Display lines of the current pass, added to the list at its yield.
-  std::string pendingInfo_;
-
-  bool watching_ = false;
-  bool closing_ = false;
+  velk::Session session_;
 };

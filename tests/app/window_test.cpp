@@ -1,5 +1,7 @@
-// The window on the offscreen platform: its controls at start, the routing
-// of its events, and the watch loop, the log and the clock end to end.
+// The Qt window on the offscreen platform: its controls built from the
+// window's table, the routing of its events to the session, its colours,
+// the list's scrolling and caret, and its yield, which runs the watch loop
+// inside the toolkit's own event handling.
 
 #include <QApplication>
 #include <QDate>
@@ -23,12 +25,12 @@
 #include <memory>
 
 #include "app/qt/velk_logging.h"
+#include "session/window_table.h"
 
 namespace {
 
 constexpr char kWorkedExample[] = "0712    3  -23  0.3   -5    3 *    ABC DEF GH";
 constexpr char kWorkedDisplay[] = " 0712z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ABC DEF GH";
-constexpr char kWorkedLogLine[] = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
 // A decode as wide as half of the decoder's are.
 constexpr char kTypicalDecode[] = "1032    7  -10 -2.3  218    4 *    EW5U S8IUD -22";
 constexpr char kTypicalDisplay[] =
@@ -38,12 +40,6 @@ void Append(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
   QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
 }
 
 QString Today() {
@@ -95,17 +91,6 @@ Step Pause(int ms) {
     if (!started->isValid()) started->start();
     return started->elapsed() >= ms;
   };
-}
-
-// Arms a log as the operator does: "Set Log File", the name, "Set It". The
-// log box, which then shows the log's path.
-QLineEdit* ArmLog(VELK_Logging& window, const QString& name) {
-  auto* logFile = window.findChild<QLineEdit*>("LogFile");
-  auto* logLabel = window.findChild<QPushButton*>("LogLabel");
-  QTest::mouseClick(logLabel, Qt::LeftButton);
-  QTest::keyClicks(logFile, name);
-  QTest::mouseClick(logLabel, Qt::LeftButton);
-  return logFile;
 }
 
 // The rectangle a control draws its caption or text in, as its style lays
@@ -160,31 +145,19 @@ class WindowTest : public QObject {
     QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
     QVERIFY(window.windowIcon().availableSizes().contains(QSize(16, 16)));
 
-    struct Control {
-      const char* name;
-      QRect geometry;
-      QString text;
-      bool visible;
-    };
-    const Control controls[] = {
-        {"TimeNow", {8, 8, 89, 25}, "", false},
-        {"Go", {408, 216, 65, 25}, "Go", true},
-        {"LogLabel", {8, 216, 73, 25}, "Set Log File", true},
-        {"LogFile", {88, 216, 321, 21}, "", false},
-        {"Info", {8, 32, 449, 185}, "", false},
-        {"StartMsg", {112, 8, 329, 25}, "Waiting for first file update....", false},
-    };
-    for (const Control& control : controls) {
-      auto* widget = window.findChild<QWidget*>(control.name);
-      QVERIFY2(widget, control.name);
-      QCOMPARE(widget->geometry(), control.geometry);
+    for (const velk::window::Control& control : velk::window::kControls) {
+      const QString name = QString::fromUtf8(control.name.data(), control.name.size());
+      auto* widget = window.findChild<QWidget*>(name);
+      QVERIFY2(widget, qPrintable(name));
+      QCOMPARE(widget->geometry(),
+               QRect(control.box.left, control.box.top, control.box.width, control.box.height));
       QCOMPARE(widget->isVisible(), control.visible);
       QString text;
       if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
       if (auto* line = qobject_cast<QLineEdit*>(widget)) text = line->text();
       if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
       if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) text = list->toPlainText();
-      QCOMPARE(text, control.text);
+      QCOMPARE(text, QString::fromUtf8(control.text.data(), control.text.size()));
     }
     auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
     QCOMPARE(timeNow->font().family(), QString("MS Sans Serif"));
@@ -323,58 +296,6 @@ class WindowTest : public QObject {
     QVERIFY(!window.Watching());
   }
 
-  void missingDecodeFileShowsFallback() {
-    WorkingDirectory work;
-    VELK_Logging window;
-    window.show();
-    auto* startMsg = window.findChild<QLabel*>("StartMsg");
-    const QString fallbackAbove =
-        "C:\\Program Files\\VELK\\ALL.TXT\nWaiting for first file update....";
-    const QList<Step> steps = {
-        [&] { return startMsg->text() == fallbackAbove; },
-        Pause(50),  // many failed passes
-    };
-    QCOMPARE(WhileWatching(window, steps), steps.size());
-    QCOMPARE(startMsg->text(), fallbackAbove);
-    QVERIFY(!startMsg->isHidden());
-    QVERIFY(startMsg->height() >= startMsg->sizeHint().height());
-  }
-
-  void armedBeforeGoLogsRecords() {
-    WorkingDirectory work;
-    const QString decodePath = work.File("ALL.TXT");
-    Append(decodePath, "old line without marker\r\n");
-    const QString logPath = work.File("MYLOG.TXT");
-    Append(logPath, "kept\r\n");
-    VELK_Logging window;
-    window.show();
-    QLineEdit* logFile = ArmLog(window, "mylog");
-    QCOMPARE(window.LogFlag(), 1);
-
-    const QColor brightGreen(0, 255, 0);
-    const QColor red(255, 0, 0);
-    QColor colourAtGo;
-    const QList<Step> steps = {
-        [&] {
-          colourAtGo = logFile->palette().color(QPalette::Text);
-          Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
-          return true;
-        },
-        [&] { return ReadAll(logPath) == QByteArray("kept\r\n") + kWorkedLogLine; },
-        [&] { return logFile->palette().color(QPalette::Text) == red; },
-        [&] {
-          Append(decodePath, QByteArray(kWorkedExample) + "\n");
-          return true;
-        },
-        [&] {
-          return ReadAll(logPath) == QByteArray("kept\r\n") + kWorkedLogLine + kWorkedLogLine;
-        },
-    };
-    QCOMPARE(WhileWatching(window, steps), steps.size());
-    QCOMPARE(colourAtGo, brightGreen);
-    QCOMPARE(logFile->palette().color(QPalette::Text), red);
-  }
-
   void readableOnADesktopWithBigFonts() {
     const QFont desktopFont = QApplication::font();
     const auto restoreFont = qScopeGuard([&] { QApplication::setFont(desktopFont); });
@@ -444,58 +365,6 @@ class WindowTest : public QObject {
                               .arg(area.width())
                               .arg(area.height())));
     }
-  }
-
-  // A log that cannot be written: the box's tip and accessible description
-  // say how many records wait and why, the timer writes them once the log
-  // can be written, and the tip goes back to the path. What still waits at
-  // the close goes to a rescue file.
-  void keptRecordsAreShownRetriedAndRescuedAtTheClose() {
-    WorkingDirectory work;
-    const QString decodePath = work.File("ALL.TXT");
-    Append(decodePath, "");
-    VELK_Logging window;
-    window.show();
-    QLineEdit* logFile = ArmLog(window, "sub/log");
-    const QString logPath = work.File("SUB/LOG.TXT");
-    QCOMPARE(logFile->toolTip(), logPath);
-
-    const QString waiting =
-        "1 record waiting to be written (No such file or directory); trying again every second";
-    const auto noted = [&](const QString& note) {
-      return logFile->toolTip() == note && logFile->accessibleDescription() == note;
-    };
-    const auto colour = [&] { return logFile->palette().color(QPalette::Text); };
-    bool greenWhileWaiting = false;
-    const QList<Step> steps = {
-        [&] {
-          Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
-          return true;
-        },
-        [&] { return noted(waiting); },
-        [&] {
-          greenWhileWaiting = colour() == QColor(0, 255, 0);
-          return QDir(work.Path()).mkdir("SUB");
-        },
-        // No new decode: the retry writes the kept record.
-        [&] { return ReadAll(logPath) == kWorkedLogLine && noted(logPath); },
-        [&] { return colour() == QColor(255, 0, 0); },
-        [&] {
-          const bool broken = QDir(work.Path()).rename("SUB", "SUB2");
-          Append(decodePath, "0713    3  -23  0.3   -5    3 *    SECOND\r\n");
-          return broken;
-        },
-        [&] { return noted(waiting); },
-    };
-    int exitCode = -1;
-    QCOMPARE(WhileWatching(window, steps, &exitCode), steps.size());
-    QCOMPARE(exitCode, 0);
-    QVERIFY(greenWhileWaiting);
-
-    const QStringList rescue = QDir(work.Path()).entryList({"VELK_LOG-unsaved-*.TXT"});
-    QCOMPARE(rescue.size(), 1);
-    QCOMPARE(ReadAll(work.File(rescue[0])), QByteArray("0713, 3,-23, .3,-5, 3, \"SECOND\"\r\n"));
-    QCOMPARE(ReadAll(work.File("SUB2/LOG.TXT")), QByteArray(kWorkedLogLine));
   }
 
   void closeWhileWatchingEndsLoop() {

@@ -100,15 +100,6 @@ TEST_F(LogBookFileTest, ExistingFileIsAppendedToNeverOverwritten) {
   }
 }
 
-// What the system says of a file in a directory that does not exist.
-std::string MissingDirectoryReason() {
-  const TempDir dir;
-  const std::string reason =
-      platform::AppendWhole((dir.Path() / "absent" / "LOG.TXT").string(), "x").failure;
-  EXPECT_FALSE(reason.empty());
-  return reason;
-}
-
 TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   const fs::path subdir = dir_ / "later";
   const std::string path = (subdir / "LOG.TXT").string();
@@ -117,7 +108,8 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   EXPECT_FALSE(book.Append(path, NumberedRecord(1)));
   EXPECT_FALSE(book.Append(path, NumberedRecord(2)));
   EXPECT_EQ(book.KeptCount(), 2u);
-  EXPECT_EQ(book.Note(path), "2 records waiting to be written (" + MissingDirectoryReason() +
+  EXPECT_EQ(book.Note(path), "2 records waiting to be written (" +
+                                 test_files::MissingDirectoryReason() +
                                  "); trying again every second");
   EXPECT_FALSE(fs::exists(subdir));
 
@@ -171,7 +163,7 @@ TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
     const char* savedIn;  // "" for the log, else the directory; null: nowhere
     const char* reason;
   };
-  const std::string missing = MissingDirectoryReason();
+  const std::string missing = test_files::MissingDirectoryReason();
   const char* const kMissing = missing.c_str();
   const Case cases[] = {
       {true, false, true, "", ""},

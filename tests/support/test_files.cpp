@@ -1,5 +1,7 @@
 #include "tests/support/test_files.h"
 
+#include "common/platform.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -157,5 +159,14 @@ void HeldFile::Close() {
   handle_ = kClosed;
 }
 #endif
+
+}  // namespace velk::test_files
+
+namespace velk::test_files {
+
+std::string MissingDirectoryReason() {
+  const TempDir dir;
+  return platform::AppendWhole((dir.Path() / "absent" / "LOG.TXT").string(), "x").failure;
+}
 
 }  // namespace velk::test_files

@@ -42,6 +42,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// What the system says of an append to a file in a directory that does not
+// exist ("No such file or directory" on POSIX).
+std::string MissingDirectoryReason();
+
 // Noon, local time, on the given day (tests/support/test_files.cpp).
 std::time_t LocalNoonMoment(int year, int month, int day);
 

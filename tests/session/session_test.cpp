@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The session behind a fake window: what the operator sees on the controls
+// and finds in the files when decodes arrive, the log is armed before or
+// after Go, the log fails and recovers, and the window closes.
+
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_files.h"
+
+namespace velk {
+namespace {
+
+namespace fs = std::filesystem;
+using test_files::AppendFile;
+using test_files::ReadFile;
+using test_files::TempDir;
+using window::Id;
+
+const std::string kWorkedExample = "0712    3  -23  0.3   -5    3 *    ABC DEF GH";
+const std::string kWorkedDisplay =
+    " 0712z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ABC DEF GH\r\n";
+const std::string kWorkedLogLine = "0712, 3,-23, .3,-5, 3, \"ABC DEF GH\"\r\n";
+const std::string kSecondExample = "0713    3  -23  0.3   -5    3 *    SECOND";
+const std::string kSecondLogLine = "0713, 3,-23, .3,-5, 3, \"SECOND\"\r\n";
+
+// A step run at the watch loop's yield; done when it returns true, tried
+// again at the next yield otherwise.
+using Step = std::function<bool()>;
+
+// The controls as the operator would see them, and a script of steps that
+// the fake runs from inside the watch loop; when the script is over (or
+// stuck for five seconds) the window is closed.
+class FakeView final : public SessionView {
+ public:
+  struct Control {
+    bool visible = false;
+    bool enabled = true;
+    std::string text;
+    std::optional<Colour> colour;
+    std::optional<Colour> background;
+    std::string note;
+  };
+
+  explicit FakeView(const std::string& workingDirectory)
+      : session(*this, workingDirectory, notices) {
+    for (std::size_t place = 0; place < window::kControlCount; ++place) {
+      controls[place].visible = window::kControls[place].visible;
+      controls[place].text = window::kControls[place].text;
+    }
+    session.Form_Load();
+  }
+
+  // Types into a text box, raising its change event.
+  void Type(Id id, const std::string& text) { SetText(id, controls[id].text + text); }
+
+  // Arms a log as the operator does: "Set Log File", the name, "Set It".
+  void ArmLog(const std::string& name) {
+    session.LogLabel_Click();
+    Type(window::LogFile, name);
+    session.LogLabel_Click();
+  }
+
+  // Clicks Go and runs the script inside the watch loop; the number of steps
+  // done.
+  std::size_t WhileWatching(std::vector<Step> steps) {
+    script = std::move(steps);
+    session.Go_Click();
+    return next;
+  }
+
+  void SetVisible(Id id, bool visible) override { controls[id].visible = visible; }
+  void Disable(Id id) override { controls[id].enabled = false; }
+  std::string Text(Id id) const override { return controls[id].text; }
+  void SetText(Id id, std::string_view text) override {
+    if (controls[id].text == text) return;
+    controls[id].text = text;
+    if (id == window::LogFile) session.LogFile_Change();
+  }
+  void SetTextColour(Id id, Colour colour) override { controls[id].colour = colour; }
+  void SetBackground(Id id, std::optional<Colour> colour) override {
+    controls[id].background = colour;
+  }
+  void SetNote(Id id, std::string_view note) override { controls[id].note = note; }
+  void AppendToList(std::string_view lines) override { controls[window::Info].text += lines; }
+  std::string UpperCase(std::string_view text) const override {
+    std::string upper(text);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+  }
+  void StartTimer1(std::chrono::milliseconds interval) override { timer1 = interval; }
+  void StopTimer1() override { timer1.reset(); }
+  void WakeOnChanges(const WakePaths& paths) override { wakePaths = paths; }
+  void ProcessEvents(bool /*wait*/) override {
+    if (timer1) session.Timer1_Timer();
+    const auto now = std::chrono::steady_clock::now();
+    if (next == 0 && lastStep == std::chrono::steady_clock::time_point{}) lastStep = now;
+    if (next < script.size() && script[next]()) {
+      ++next;
+      lastStep = now;
+    }
+    if (next == script.size() || now - lastStep > std::chrono::seconds(5)) session.Form_Unload();
+  }
+  void EndProgram() override { ended = true; }
+
+  const Control& operator[](Id id) const { return controls[id]; }
+
+  std::ostringstream notices;
+  Session session;
+  std::array<Control, window::kControlCount> controls;
+  std::optional<std::chrono::milliseconds> timer1;
+  WakePaths wakePaths;
+  bool ended = false;
+
+ private:
+  std::vector<Step> script;
+  std::size_t next = 0;
+  std::chrono::steady_clock::time_point lastStep{};
+};
+
+Step Pause(std::chrono::milliseconds pause) {
+  auto until = std::make_shared<std::optional<std::chrono::steady_clock::time_point>>();
+  return [until, pause] {
+    const auto now = std::chrono::steady_clock::now();
+    if (!*until) *until = now + pause;
+    return now >= **until;
+  };
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  std::string Work(std::string_view name) const { return work_.File(name); }
+  std::string Shown(const FakeView& view) const { return view[window::Info].text; }
+
+  TempDir work_;
+};
+
+TEST_F(SessionTest, ADecodeIsShownAndLoggedAndTheLogBoxTellsItsState) {
+  AppendFile(Work("ALL.TXT"), "old line without marker\r\n");
+  AppendFile(Work("MYLOG.TXT"), "kept\r\n");
+  FakeView view(work_.Path().string());
+  EXPECT_EQ(view.timer1, kTimer1Interval);
+  view.ArmLog("mylog");
+  ASSERT_EQ(view.session.LogFlag(), 1);
+  EXPECT_EQ(view[window::LogFile].note, Work("MYLOG.TXT"));
+
+  std::optional<Colour> colourAtGo;
+  bool startState = false;
+  const std::size_t done = view.WhileWatching({
+      [&] {
+        colourAtGo = view[window::LogFile].colour;
+        startState = view.session.Watching() && !view[window::Go].visible &&
+                     view[window::StartMsg].visible && view[window::TimeNow].visible &&
+                     !view[window::Info].visible;
+        // A second click on Go, which the hidden button cannot give, does
+        // nothing.
+        view.session.Go_Click();
+        AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
+        return true;
+      },
+      [&] { return ReadFile(Work("MYLOG.TXT")) == "kept\r\n" + kWorkedLogLine; },
+      [&] {
+        AppendFile(Work("ALL.TXT"), "0714 no marker here\r\n" + kSecondExample + "\n");
+        return true;
+      },
+      [&] { return ReadFile(Work("MYLOG.TXT")) == "kept\r\n" + kWorkedLogLine + kSecondLogLine; },
+  });
+  EXPECT_EQ(done, 4u);
+  EXPECT_TRUE(startState);
+  EXPECT_EQ(colourAtGo, kBrightGreen);
+  EXPECT_EQ(view[window::LogFile].colour, kRed);
+  EXPECT_TRUE(view[window::Info].visible);
+  EXPECT_FALSE(view[window::StartMsg].visible);
+  const std::string shown = Shown(view);
+  ASSERT_EQ(shown.size(), 2 * (10 + kWorkedDisplay.size()) - 4);
+  EXPECT_EQ(shown.substr(10, kWorkedDisplay.size()), kWorkedDisplay);
+  EXPECT_NE(shown.find("SECOND"), std::string::npos);
+  // The clock ran while the loop did, and the loop ended at the close.
+  EXPECT_EQ(view[window::TimeNow].text.size(), 8u);
+  EXPECT_TRUE(view.ended);
+  EXPECT_FALSE(view.session.Watching());
+  EXPECT_EQ(view.notices.str(), "");
+  // Go after the close does nothing.
+  view.session.Go_Click();
+  EXPECT_FALSE(view.session.Watching());
+}
+
+TEST_F(SessionTest, ALogArmedAfterGoIsNotGreenAndTurnsRedWithItsFirstRecord) {
+  AppendFile(Work("ALL.TXT"), "");
+  FakeView view(work_.Path().string());
+  std::optional<Colour> colourWhenArmed;
+  view.WhileWatching({
+      [&] {
+        view.ArmLog("late");
+        colourWhenArmed = view[window::LogFile].colour;
+        AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
+        return true;
+      },
+      [&] { return ReadFile(Work("LATE.TXT")) == kWorkedLogLine; },
+      [&] { return view[window::LogFile].colour == kRed; },
+  });
+  EXPECT_EQ(colourWhenArmed, std::nullopt);
+  EXPECT_FALSE(view[window::LogLabel].enabled);
+  EXPECT_EQ(view[window::LogLabel].text, "Log File");
+}
+
+// A log that cannot be written: the box's note says how many records wait
+// and why, the clock's ticks write them once the log can be written, and the
+// note goes back to the path. What still waits at the close goes to a rescue
+// file, named on standard error.
+TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
+  AppendFile(Work("ALL.TXT"), "");
+  FakeView view(work_.Path().string());
+  view.ArmLog("sub/log");
+  const std::string logPath = Work("SUB/LOG.TXT");
+  const std::string reason = test_files::MissingDirectoryReason();
+  const std::string waiting =
+      "1 record waiting to be written (" + reason + "); trying again every second";
+  bool greenWhileWaiting = false;
+  const std::size_t done = view.WhileWatching({
+      [&] {
+        AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
+        return true;
+      },
+      [&] { return view[window::LogFile].note == waiting; },
+      [&] {
+        greenWhileWaiting = view[window::LogFile].colour == kBrightGreen;
+        return fs::create_directory(work_.Path() / "SUB");
+      },
+      // No new decode: the retry writes the kept record.
+      [&] { return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].note == logPath; },
+      [&] { return view[window::LogFile].colour == kRed; },
+      [&] {
+        fs::rename(work_.Path() / "SUB", work_.Path() / "SUB2");
+        AppendFile(Work("ALL.TXT"), kSecondExample + "\r\n");
+        return true;
+      },
+      [&] { return view[window::LogFile].note == waiting; },
+  });
+  EXPECT_EQ(done, 7u);
+  EXPECT_TRUE(greenWhileWaiting);
+
+  std::vector<fs::path> rescues;
+  for (const auto& entry : fs::directory_iterator(work_.Path())) {
+    if (entry.path().filename().string().starts_with("VELK_LOG-unsaved-")) {
+      rescues.push_back(entry.path());
+    }
+  }
+  ASSERT_EQ(rescues.size(), 1u);
+  EXPECT_EQ(ReadFile(rescues[0]), kSecondLogLine);
+  EXPECT_EQ(ReadFile(work_.Path() / "SUB2" / "LOG.TXT"), kWorkedLogLine);
+  EXPECT_EQ(view.notices.str(), "VELK_LOG: 1 record could not be written to " + logPath + " (" +
+                                    reason + "); saved in " + rescues[0].string() + "\n");
+}
+
+TEST_F(SessionTest, AMissingDecodeFileShowsTheFallbackAboveTheWaitingMessageOnce) {
+  FakeView view(work_.Path().string());
+  const std::string fallbackAbove =
+      std::string(kFallbackDecodePath) + "\r\n" + std::string(kWaitingCaption);
+  view.WhileWatching({
+      [&] { return view[window::StartMsg].text == fallbackAbove; },
+      Pause(std::chrono::milliseconds(50)),  // many failed passes
+  });
+  EXPECT_EQ(view[window::StartMsg].text, fallbackAbove);
+  EXPECT_TRUE(view[window::StartMsg].visible);
+  // The working folder wakes the loop when ALL.TXT appears, and so does the
+  // fallback's folder.
+  EXPECT_EQ(view.wakePaths.folders.front(), work_.Path().string());
+  EXPECT_EQ(view.wakePaths.decodeFile, std::string(kFallbackDecodePath));
+}
+
+}  // namespace
+}  // namespace velk
