@@ -11,4 +11,10 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
   return path;
 }
 
+std::string CurrentDirectory() {
+  // A working directory that was removed has no name; "." still names it, so
+  // the decode file is looked for there and simply not found.
+  return platform::WorkingDirectory().value_or(".");
+}
+
 }  // namespace velk

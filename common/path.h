@@ -11,4 +11,7 @@ namespace velk {
 // normalisation: a name that is itself a path still goes below the directory.
 std::string JoinPath(const std::string& directory, const std::string& name);
 
+// The current working directory, as text; "." when it has no name.
+std::string CurrentDirectory();
+
 }  // namespace velk

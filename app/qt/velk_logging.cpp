@@ -19,6 +19,7 @@
 #include "session/window_table.h"
 #include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
+#include "common/path.h"
 
 // The icons are compiled into the window's static library; its resources
 // must be registered by hand.

@@ -8,6 +8,7 @@
 
 #include "app/win32/resources.h"
 #include "clock/period_clock.h"
+#include "common/path.h"
 
 namespace {
 
