@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "common/path.h"
 #include "common/platform.h"
@@ -93,6 +94,20 @@ TEST(JoinPath, JoinsWithThePlatformSeparator) {
   const std::u8string current = std::filesystem::current_path().u8string();
   EXPECT_EQ(JoinPath(CurrentDirectory(), "ALL.TXT"),
             std::string(current.begin(), current.end()) + separator + "ALL.TXT");
+}
+
+TEST(FolderOf, IsEverythingBeforeTheLastSeparator) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\Radio\\ALL.TXT", "C:\\Radio"},
+      {"/home/op/ALL.TXT", "/home/op"},
+      {"C:\\Radio/log\\ALL.TXT", "C:\\Radio/log"},
+      {"ALL.TXT", "."},
+      {"", "."},
+      {"/ALL.TXT", "/"},
+      {"\\ALL.TXT", "\\"},
+      {"dir/", "dir"},
+  };
+  for (const auto& [path, folder] : cases) EXPECT_EQ(FolderOf(path), folder) << path;
 }
 
 // The working directory's name is UTF-8 text with every character kept,
