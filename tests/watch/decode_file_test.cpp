@@ -13,7 +13,9 @@
 #include "tests/support/test_files.h"
 #include "watch/last_line.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "common/utf16.h"
+#else
 #include <sys/stat.h>
 #endif
 
@@ -136,6 +138,17 @@ TEST(CurrentDirectory, AnyCharactersOfTheWorkingDirectoryAreKept) {
   EXPECT_TRUE(logged);
   EXPECT_EQ(test_files::ReadFile(work / "LOG.TXT"), "0712, 3\r\n");
 }
+
+#ifdef _WIN32
+// The decode file's bytes are read in the code page asked for, not as UTF-8.
+TEST(Utf16, TextIsConvertedInTheCodePageAskedFor) {
+  EXPECT_EQ(platform::Utf16FromCodePage("J\xFCrgen", 1252), L"J\u00fcrgen");
+  EXPECT_EQ(platform::Utf16FromCodePage("J\xFCrgen", 1251), L"J\u044crgen");
+  EXPECT_EQ(platform::Utf16FromUtf8("J\xC3\xBCrgen"), L"J\u00fcrgen");
+  EXPECT_EQ(platform::Utf8FromUtf16(L"J\u00fcrgen"), "J\xC3\xBCrgen");
+  EXPECT_EQ(platform::Utf16FromCodePage("", 1252), L"");
+}
+#endif
 
 }  // namespace
 }  // namespace velk
