@@ -36,8 +36,8 @@ void FolderChanges::Watch(const std::vector<std::string>& folders) {
       kept.push_back(*same);
       same->change = INVALID_HANDLE_VALUE;
     } else {
-      kept.push_back(
-          {folder, FindFirstChangeNotificationW(Utf16FromUtf8(folder).c_str(), FALSE, kFileChanges)});
+      kept.push_back({folder, FindFirstChangeNotificationW(Utf16FromUtf8(folder).c_str(), FALSE,
+                                                           kFileChanges)});
     }
   }
   for (Watched& watched : watched_) Close(watched);

@@ -18,4 +18,10 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, separator);
 }
 
+std::string CurrentDirectory() {
+  // A working directory that was removed has no name; "." still names it, so
+  // the decode file is looked for there and simply not found.
+  return platform::WorkingDirectory().value_or(".");
+}
+
 }  // namespace velk

@@ -6,40 +6,53 @@
 #include <limits>
 
 #include "common/platform.h"
+#include "common/utf16.h"
 
 namespace velk::platform {
 
-namespace {
-
-// UTF-8 text as UTF-16 for the wide calls. Bytes that are no UTF-8 become
-// U+FFFD, so such a name never opens a file of another name. A name holding
-// a NUL gives an empty name, which no call accepts, rather than the name cut
-// at the NUL.
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty() || utf8.find('\0') != std::string_view::npos ||
-      utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+std::wstring Utf16FromCodePage(std::string_view bytes, unsigned codePage) {
+  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return {};
   }
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  const int size = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
   if (length <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  if (MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), length) != length) {
+    return {};
+  }
   return wide;
 }
 
-// UTF-16 from a wide call as UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf8(std::wstring_view wide) {
-  if (wide.empty() || wide.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+// Bytes that are no UTF-8 become U+FFFD, so such a name never opens a file of
+// another name.
+std::wstring Utf16FromUtf8(std::string_view utf8) {
+  return Utf16FromCodePage(utf8, CP_UTF8);
+}
+
+std::string Utf8FromUtf16(std::wstring_view utf16) {
+  if (utf16.empty() || utf16.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return {};
   }
-  const int size = static_cast<int>(wide.size());
+  const int size = static_cast<int>(utf16.size());
   const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return {};
   std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
+  if (WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, utf8.data(), length, nullptr, nullptr) !=
+      length) {
+    return {};
+  }
   return utf8;
+}
+
+namespace {
+
+// A UTF-8 name as UTF-16 for the wide calls. A name holding a NUL gives an
+// empty name, which no call accepts, rather than the name cut at the NUL.
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.find('\0') != std::string_view::npos) return {};
+  return Utf16FromUtf8(utf8);
 }
 
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
@@ -121,7 +134,7 @@ std::optional<std::string> WorkingDirectory() {
     if (length == 0) return std::nullopt;
     if (length < needed) {
       wide.resize(length);
-      return Utf8(wide);
+      return Utf8FromUtf16(wide);
     }
     needed = length;
   }
@@ -229,7 +242,7 @@ std::string SystemMessage(DWORD error) {
     wide.pop_back();
   }
   if (wide.empty()) return "error " + std::to_string(error);
-  return Utf8(wide);
+  return Utf8FromUtf16(wide);
 }
 
 // Cuts the file at `path` back to `length` bytes.

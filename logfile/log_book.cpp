@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "watch/decode_file.h"
+#include "common/path.h"
+#include "common/platform.h"
 
 namespace velk {
 

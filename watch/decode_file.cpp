@@ -34,10 +34,4 @@ std::optional<std::string> DiskDecodeFiles::ModificationDate(const std::string& 
   return DateText(platform::LocalTime(status->modified));
 }
 
-std::string CurrentDirectory() {
-  // A working directory that was removed has no name; "." still names it, so
-  // the decode file is looked for there and simply not found.
-  return platform::WorkingDirectory().value_or(".");
-}
-
 }  // namespace velk

@@ -36,7 +36,4 @@ class DiskDecodeFiles final : public DecodeFileAccess {
   std::optional<std::string> ModificationDate(const std::string& path) override;
 };
 
-// The current working directory, as text.
-std::string CurrentDirectory();
-
 }  // namespace velk

@@ -7,6 +7,7 @@
 
 #include "app/win32/resources.h"
 #include "common/path.h"
+#include "common/utf16.h"
 
 namespace {
 
@@ -18,37 +19,13 @@ constexpr UINT_PTR kTimer1 = 1;
 // focus tabs into it: a selection would hide the colour that tells the log's
 // state.
 constexpr UINT kDeselectLogFile = WM_APP + 1;
-// Changes in the decode file's folder that can mean the file grew or was
-// replaced.
-constexpr DWORD kFolderChanges =
-    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
 // The window's own style: a fixed frame, as nothing follows a change of size.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-std::wstring Widened(std::string_view text, UINT codePage) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-// Paths and texts inside the program are UTF-8.
-std::wstring FromUtf8(std::string_view text) {
-  return Widened(text, CP_UTF8);
-}
-
-std::string ToUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
+using velk::platform::Utf16FromCodePage;
+using velk::platform::Utf16FromUtf8;
+using velk::platform::Utf8FromUtf16;
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -95,7 +72,7 @@ HFONT CreateFontAt(const table::Font& font, UINT dotsPerInch) {
   return CreateFontW(-MulDiv(font.points, static_cast<int>(dotsPerInch), 72), 0, 0, 0,
                      font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, FromUtf8(font.family).c_str());
+                     DEFAULT_PITCH | FF_SWISS, Utf16FromUtf8(font.family).c_str());
 }
 
 // The system class and styles of each kind of control.
@@ -145,7 +122,6 @@ VELK_Logging::VELK_Logging(HINSTANCE instance)
     : instance_(instance), session_(*this, velk::CurrentDirectory(), std::cerr) {}
 
 VELK_Logging::~VELK_Logging() {
-  StopWatchingFolders();
   if (window_ != nullptr) DestroyWindow(window_);
   if (formFont_ != nullptr) DeleteObject(formFont_);
   if (clockFont_ != nullptr) DeleteObject(clockFont_);
@@ -181,7 +157,7 @@ bool VELK_Logging::Create(int showCommand) {
   // Made at the design size first; its monitor then tells the scale.
   const SIZE designFrame =
       FrameSizeFor(table::kClientWidth, table::kClientHeight, table::kDesignDotsPerInch);
-  window_ = CreateWindowExW(0, kWindowClass, FromUtf8(table::kTitle).c_str(), kWindowStyle,
+  window_ = CreateWindowExW(0, kWindowClass, Utf16FromUtf8(table::kTitle).c_str(), kWindowStyle,
                             CW_USEDEFAULT, CW_USEDEFAULT, designFrame.cx, designFrame.cy, nullptr,
                             nullptr, instance_, this);
   if (window_ == nullptr) return false;
@@ -204,7 +180,7 @@ void VELK_Logging::CreateControls() {
     const table::Control& control = table::kControls[place];
     const auto id = static_cast<table::Id>(place);
     controls_[place] = CreateWindowExW(
-        ExtendedStyleOf(control), ClassOf(control.kind), FromUtf8(control.text).c_str(),
+        ExtendedStyleOf(control), ClassOf(control.kind), Utf16FromUtf8(control.text).c_str(),
         StyleOf(control), 0, 0, 0, 0, window_,
         reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IdOf(id))), instance_, nullptr);
   }
@@ -328,7 +304,7 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam != 0) session_.Form_Unload();
       return 0;
     case WM_DESTROY:
-      StopWatchingFolders();
+      folderChanges_.Watch({});
       if (accessibility_ != nullptr) {
         for (HWND control : controls_) {
           accessibility_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
@@ -385,14 +361,14 @@ void VELK_Logging::Disable(table::Id control) {
 }
 
 std::string VELK_Logging::Text(table::Id control) const {
-  return ToUtf8(WindowText(Control(control)));
+  return Utf8FromUtf16(WindowText(Control(control)));
 }
 
 void VELK_Logging::SetText(table::Id control, std::string_view text) {
   // An edit box tells the change (EN_CHANGE, and so LogFile_Change) before
   // SetWindowText returns, as typing does; only a different text is a
   // change.
-  const std::wstring wide = FromUtf8(text);
+  const std::wstring wide = Utf16FromUtf8(text);
   if (WindowText(Control(control)) == wide) return;
   SetWindowTextW(Control(control), wide.c_str());
   if (table::kControls[control].kind == table::Kind::kLabel) FitLabel(control);
@@ -410,7 +386,7 @@ void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> 
 }
 
 void VELK_Logging::SetNote(table::Id control, std::string_view note) {
-  std::wstring text = FromUtf8(note);
+  std::wstring text = Utf16FromUtf8(note);
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -430,7 +406,7 @@ void VELK_Logging::SetNote(table::Id control, std::string_view note) {
 
 void VELK_Logging::AppendToList(std::string_view lines) {
   // The decode file's bytes are 8-bit text in the system's code page.
-  const std::wstring text = Widened(lines, CP_ACP);
+  const std::wstring text = Utf16FromCodePage(lines, CP_ACP);
   const HWND list = Control(table::Info);
   const bool following = ListShowsItsEnd();
   const auto firstVisible = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
@@ -482,9 +458,9 @@ void VELK_Logging::ScrollListToLine(int firstVisible) {
 
 std::string VELK_Logging::UpperCase(std::string_view text) const {
   // The system's own rules, for every script the name may be typed in.
-  std::wstring wide = FromUtf8(text);
+  std::wstring wide = Utf16FromUtf8(text);
   CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-  return ToUtf8(wide);
+  return Utf8FromUtf16(wide);
 }
 
 void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
@@ -495,38 +471,15 @@ void VELK_Logging::StopTimer1() {
   KillTimer(window_, kTimer1);
 }
 
-// Watches each folder from now on, unless it is already watched. A folder
-// that cannot be watched (it does not exist) is tried again at the next
-// renewal; the clock's ticks still bring the next poll meanwhile. The
-// system's notification on a folder covers the files in it, so the decode
-// file needs no watch of its own.
+// The system's notification on a folder covers the files in it, so the
+// decode file needs no watch of its own.
 void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
-  std::vector<FolderWatch> watches;
-  for (const std::string& folder : paths.folders) {
-    auto same = std::find_if(folderWatches_.begin(), folderWatches_.end(),
-                             [&](const FolderWatch& watch) { return watch.folder == folder; });
-    if (same != folderWatches_.end() && same->change != INVALID_HANDLE_VALUE) {
-      watches.push_back(*same);
-      same->change = INVALID_HANDLE_VALUE;
-      continue;
-    }
-    watches.push_back(
-        {folder, FindFirstChangeNotificationW(FromUtf8(folder).c_str(), FALSE, kFolderChanges)});
-  }
-  StopWatchingFolders();
-  folderWatches_ = std::move(watches);
-}
-
-void VELK_Logging::StopWatchingFolders() {
-  for (FolderWatch& watch : folderWatches_) {
-    if (watch.change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch.change);
-  }
-  folderWatches_.clear();
+  folderChanges_.Watch(paths.folders);
 }
 
 void VELK_Logging::ProcessEvents(bool wait) {
   if (!DispatchPending() || !wait) return;
-  WaitForMessageOrChange();
+  if (folderChanges_.WaitForMessageOrChange()) session_.DecodeFileChanged();
   DispatchPending();
 }
 
@@ -543,28 +496,6 @@ bool VELK_Logging::DispatchPending() {
     DispatchMessageW(&message);
   }
   return !session_.Closing();
-}
-
-// Sleeps until a message arrives or a watched folder changes; never a spin:
-// the clock's timer wakes it many times a second in any case.
-void VELK_Logging::WaitForMessageOrChange() {
-  std::vector<HANDLE> changes;
-  for (const FolderWatch& watch : folderWatches_) {
-    if (watch.change != INVALID_HANDLE_VALUE) changes.push_back(watch.change);
-  }
-  const auto count = static_cast<DWORD>(changes.size());
-  const DWORD woke = MsgWaitForMultipleObjectsEx(count, changes.data(), INFINITE, QS_ALLINPUT,
-                                                 MWMO_INPUTAVAILABLE);
-  if (woke >= WAIT_OBJECT_0 + count) return;
-  session_.DecodeFileChanged();
-  // Asks for the next change in that folder.
-  for (FolderWatch& watch : folderWatches_) {
-    if (watch.change != changes[woke - WAIT_OBJECT_0]) continue;
-    if (!FindNextChangeNotification(watch.change)) {
-      FindCloseChangeNotification(watch.change);
-      watch.change = INVALID_HANDLE_VALUE;
-    }
-  }
 }
 
 // Hands the keyboard focus on before a control that holds it is hidden or

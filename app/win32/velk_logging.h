@@ -14,8 +14,8 @@
 #include <array>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "common/folder_changes_windows.h"
 #include "session/session.h"
 #include "session/window_table.h"
 
@@ -49,8 +49,6 @@ class VELK_Logging final : private velk::SessionView {
 
   // Dispatches every pending message; false once the window has gone.
   bool DispatchPending();
-  void WaitForMessageOrChange();
-  void StopWatchingFolders();
   bool ListShowsItsEnd() const;
   void ScrollListToLine(int firstVisible);
   void MoveFocusFrom(HWND control);
@@ -90,11 +88,7 @@ class VELK_Logging final : private velk::SessionView {
   std::array<HBRUSH, velk::window::kControlCount> backgrounds_{};
 
   // Folders whose changes wake the watch loop early.
-  struct FolderWatch {
-    std::string folder;
-    HANDLE change = INVALID_HANDLE_VALUE;  // signalled on a change
-  };
-  std::vector<FolderWatch> folderWatches_;
+  velk::platform::FolderChanges folderChanges_;
 
   velk::Session session_;
 };

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "watch/decode_line.h"
+#include "watch/field_number.h"
 
 namespace {
 

@@ -6,13 +6,16 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "common/path.h"
 #include "common/platform.h"
 #include "tests/support/test_files.h"
 #include "watch/last_line.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "common/utf16.h"
+#else
 #include <sys/stat.h>
 #endif
 
@@ -95,6 +98,20 @@ TEST(JoinPath, JoinsWithThePlatformSeparator) {
             std::string(current.begin(), current.end()) + separator + "ALL.TXT");
 }
 
+TEST(FolderOf, IsEverythingBeforeTheLastSeparator) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\Radio\\ALL.TXT", "C:\\Radio"},
+      {"/home/op/ALL.TXT", "/home/op"},
+      {"C:\\Radio/log\\ALL.TXT", "C:\\Radio/log"},
+      {"ALL.TXT", "."},
+      {"", "."},
+      {"/ALL.TXT", "/"},
+      {"\\ALL.TXT", "\\"},
+      {"dir/", "dir"},
+  };
+  for (const auto& [path, folder] : cases) EXPECT_EQ(FolderOf(path), folder) << path;
+}
+
 // The working directory's name is UTF-8 text with every character kept,
 // whatever the system's code page: the decode file is read and the log
 // written there.
@@ -121,6 +138,17 @@ TEST(CurrentDirectory, AnyCharactersOfTheWorkingDirectoryAreKept) {
   EXPECT_TRUE(logged);
   EXPECT_EQ(test_files::ReadFile(work / "LOG.TXT"), "0712, 3\r\n");
 }
+
+#ifdef _WIN32
+// The decode file's bytes are read in the code page asked for, not as UTF-8.
+TEST(Utf16, TextIsConvertedInTheCodePageAskedFor) {
+  EXPECT_EQ(platform::Utf16FromCodePage("J\xFCrgen", 1252), L"J\u00fcrgen");
+  EXPECT_EQ(platform::Utf16FromCodePage("J\xFCrgen", 1251), L"J\u044crgen");
+  EXPECT_EQ(platform::Utf16FromUtf8("J\xC3\xBCrgen"), L"J\u00fcrgen");
+  EXPECT_EQ(platform::Utf8FromUtf16(L"J\u00fcrgen"), "J\xC3\xBCrgen");
+  EXPECT_EQ(platform::Utf16FromCodePage("", 1252), L"");
+}
+#endif
 
 }  // namespace
 }  // namespace velk
