@@ -1,47 +1,52 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shell functions for driving the real VELK_LOG window under Xvfb, the way an
 # operator would: source this file, then
-#   xsession_start           starts Xvfb on a display it picks, exports DISPLAY
+#   xsession_start           starts Xvfb on a display it picks, exports DISPLAY;
+#                            xsession_stop runs when the script ends
 #   velk_start DIR           starts VELK_LOG in DIR and waits for its window;
 #                            sets VELK_PID and VELK_WINDOW
+#   velk_box NAME            sets VELK_BOX to (LEFT TOP WIDTH HEIGHT) of a
+#                            control of the window table (tools/
+#                            velk_window_points), or of the client area: Client
+#   velk_click_on NAME       clicks the middle of that control
 #   velk_arm_log NAME        "Set Log File", types NAME, "Set It"
 #   velk_go                  clicks "Go"
 #   velk_settle              waits until the window has handled all input
 #   velk_close               closes the window (as the window manager would)
 #                            and waits for VELK_LOG to end; sets VELK_STATUS
 #   xsession_stop            ends VELK_LOG and Xvfb, whatever has died already
-#   wait_for SECONDS WHAT COMMAND...
-#                            runs COMMAND until it succeeds; after SECONDS it
-#                            names WHAT on standard error and fails
-# Every wait has a deadline. VELK_ROOT must name the project's top directory;
-# VELK_BIN (the program) and VELK_TOOLS (velk_xclose, velk_xping) default to
-# the release build's.
+# Every wait has a deadline (wait_for, scripts/lib/common.sh). VELK_BIN (the
+# program) and VELK_TOOLS (velk_xclose, velk_xping, velk_window_points)
+# default to the release build's; the table's points come from the release
+# build's velk_window_points when VELK_TOOLS has none, built when missing.
+# Clicks are at points of the client area; VELK_CLIENT_X and VELK_CLIENT_Y
+# are its place in VELK_WINDOW where that has a frame of its own (Wine).
+
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 VELK_BIN=${VELK_BIN:-$VELK_ROOT/build/release/app/VELK_LOG}
 VELK_TOOLS=${VELK_TOOLS:-$VELK_ROOT/build/release/tools}
 VELK_PID=
 VELK_WINDOW=
 VELK_STATUS=
+VELK_CLIENT_X=0
+VELK_CLIENT_Y=0
+VELK_BOX=()
+declare -A VELK_BOXES=()
 XVFB_PID=
 XVFB_FD=
 XSESSION_RUNTIME=
-
-wait_for() {
-  local seconds=$1 what=$2
-  shift 2
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-      echo "gave up after ${seconds} s waiting for $what" >&2
-      return 1
-    fi
-    sleep 0.05
-  done
-}
+XSESSION_STOP_ON_EXIT=
 
 # Xvfb takes the first free display and writes its number to our pipe once
 # it accepts connections.
 xsession_start() {
   local display
+  if [ -z "$XSESSION_STOP_ON_EXIT" ]; then
+    on_exit xsession_stop
+    XSESSION_STOP_ON_EXIT=1
+  fi
   exec {XVFB_FD}< <(exec Xvfb -displayfd 1 -screen 0 640x400x24 -nolisten tcp 2>/dev/null)
   XVFB_PID=$!
   if ! read -r -t 20 -u "$XVFB_FD" display; then
@@ -76,21 +81,45 @@ velk_start() {
 # The window answers a ping once it has handled everything sent before it.
 velk_settle() { "$VELK_TOOLS/velk_xping" "$VELK_WINDOW"; }
 
+velk_box() {
+  if [ ${#VELK_BOXES[@]} -eq 0 ]; then
+    local points=$VELK_TOOLS/velk_window_points name box
+    if [ ! -x "$points" ]; then
+      points=$VELK_ROOT/build/release/tools/velk_window_points
+      [ -x "$points" ] || velk_build velk_window_points
+    fi
+    while read -r name box; do VELK_BOXES[$name]=$box; done < <("$points")
+  fi
+  if [ -z "${VELK_BOXES[$1]+set}" ]; then
+    echo "the window table has no control $1" >&2
+    return 1
+  fi
+  read -r -a VELK_BOX <<<"${VELK_BOXES[$1]}"
+}
+
 # Clicks at a point of the window's client area (pixels from its top left).
 velk_click() {
-  xdotool mousemove --window "$VELK_WINDOW" "$1" "$2" click 1
+  xdotool mousemove --window "$VELK_WINDOW" $((VELK_CLIENT_X + $1)) $((VELK_CLIENT_Y + $2)) \
+    click 1
   velk_settle
 }
 
+velk_click_on() {
+  velk_box "$1"
+  velk_click $((VELK_BOX[0] + VELK_BOX[2] / 2)) $((VELK_BOX[1] + VELK_BOX[3] / 2))
+}
+
+# The log label's button reads "Set Log File", then "Set It" once the box
+# for the name shows.
 velk_arm_log() {
-  velk_click 44 228  # "Set Log File"
-  velk_click 248 226 # into the log file box
+  velk_click_on LogLabel
+  velk_click_on LogFile
   xdotool type --delay 20 "$1"
   velk_settle
-  velk_click 44 228  # "Set It"
+  velk_click_on LogLabel
 }
 
-velk_go() { velk_click 440 228; }
+velk_go() { velk_click_on Go; }
 
 velk_ended() { ! kill -0 "$VELK_PID" 2>/dev/null; }
 
@@ -111,16 +140,10 @@ velk_close() {
 xsession_stop() {
   local -
   set +e
-  if [ -n "$VELK_PID" ]; then
-    kill "$VELK_PID" 2>/dev/null
-    wait "$VELK_PID" 2>/dev/null
-    VELK_PID=
-  fi
-  if [ -n "$XVFB_PID" ]; then
-    kill "$XVFB_PID" 2>/dev/null
-    wait "$XVFB_PID" 2>/dev/null
-    XVFB_PID=
-  fi
+  stop_pid "$VELK_PID"
+  VELK_PID=
+  stop_pid "$XVFB_PID"
+  XVFB_PID=
   if [ -n "$XVFB_FD" ]; then
     exec {XVFB_FD}<&-
     XVFB_FD=

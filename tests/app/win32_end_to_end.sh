@@ -8,8 +8,11 @@
 #
 #   win32_end_to_end.sh VELK_LOG.exe WINEPREFIX
 #
-# Exit status 77 (skipped) when Xvfb or Wine is not installed.
+# Exit status 77 (skipped) when Xvfb or Wine is not installed. The points it
+# clicks and the areas it looks at come from the window table, through the
+# Linux build's velk_window_points (built when missing).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 exe=$(realpath "${1:?usage: win32_end_to_end.sh VELK_LOG.exe WINEPREFIX}")
 export WINEPREFIX=$(realpath -m "${2:?usage: win32_end_to_end.sh VELK_LOG.exe WINEPREFIX}")
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -22,18 +25,12 @@ for tool in Xvfb wine; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk_win32_XXXXXX")
+on_exit 'rm -rf "$work"'
 # The prefix's Wine server keeps its socket where cmake/wine-run puts it.
 export TMPDIR=$WINEPREFIX/tmp
 xvfb_pid=
-velk_pid=
-cleanup() {
-  set +e  # runs to the end whatever has already ended
-  [ -n "$velk_pid" ] && kill "$velk_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+on_exit 'stop_pid "$xvfb_pid"'
+on_exit 'stop_pid "$VELK_PID"'
 
 fail() {
   echo "FAIL: $*" >&2
@@ -43,57 +40,49 @@ fail() {
 # A display of its own: Xvfb picks a free number and writes it when ready.
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
+wait_for 10 "Xvfb" test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 mkdir "$work/decoder"
 decodes="$work/decoder/ALL.TXT"
 : >"$decodes"
 (cd "$work/decoder" && exec wine "$exe" >"$work/stdout" 2>"$work/stderr") &
-velk_pid=$!
+VELK_PID=$!
 # The first start in a new Wine prefix sets the prefix up first.
-window=$(timeout 180 xdotool search --sync --name "^VELK Logger  TANDO\$" | head -n 1) ||
+VELK_WINDOW=$(timeout 180 xdotool search --sync --name "^VELK Logger  TANDO\$" | head -n 1) ||
   fail "no window titled \"VELK Logger  TANDO\""
 sleep 1
+# The X ping tool belongs to the Linux build: a moment for each click instead.
+velk_settle() { sleep 0.3; }
 
 # Pixels of the window's client area, as the operator sees it.
-shot() { import -window "$window" "$work/shot.png"; }
-# True when the area (left, top, width, height) shows one plain colour; its
-# outermost pixels are left out, as neighbours may touch them.
+shot() { import -window "$VELK_WINDOW" "$work/shot.png"; }
+# True when the control's area shows one plain colour; its outermost pixels
+# are left out, as neighbours may touch them.
 plain() {
   local plain
+  velk_box "$1"
+  set -- "${VELK_BOX[@]}"
   plain=$(convert "$work/shot.png" -crop "$(($3 - 2))x$(($4 - 2))+$(($1 + 1))+$(($2 + 1))" +repage \
     -format '%[fx:maxima - minima < 0.001]' info:)
   [ "$plain" = 1 ]
 }
-click() {
-  xdotool mousemove --window "$window" "$1" "$2" click 1
-  sleep 0.3
-}
 
 # Esc and Enter, which the dialog manager turns into commands, start nothing.
-click 200 100
+velk_click_on Info
 xdotool key Escape Return 2>/dev/null
 sleep 0.5
 
 shot
-plain 8 8 89 25 || fail "the clock shows at start"
-plain 112 8 329 25 || fail "the waiting message shows at start"
-plain 8 32 449 185 || fail "the list shows at start"
-plain 88 216 321 21 || fail "the log file box shows at start"
-plain 408 216 65 25 && fail "no Go button"
-plain 8 216 73 25 && fail "no Set Log File button"
+plain TimeNow || fail "the clock shows at start"
+plain StartMsg || fail "the waiting message shows at start"
+plain Info || fail "the list shows at start"
+plain LogFile || fail "the log file box shows at start"
+plain Go && fail "no Go button"
+plain LogLabel && fail "no Set Log File button"
 
-click 44 228  # Set Log File
-click 248 226 # into the box that appeared
-xdotool type --delay 30 "e2e"
-sleep 0.3
-click 44 228 # Set It
-click 440 228 # Go
+velk_arm_log e2e
+velk_go
 sleep 0.5
 
 # One decode at a time, each waited for in the log, as the decoder writes
@@ -110,13 +99,11 @@ records=(
 )
 log="$work/decoder/E2E.TXT"
 expected_log=
+log_is_expected() { cmp -s "$log" <(printf '%s' "$expected_log") 2>/dev/null; }
 for i in "${!lines[@]}"; do
   printf '%s\r\n' "${lines[$i]}" >>"$decodes"
   expected_log+="${records[$i]}"$'\r\n'
-  for _ in $(seq 100); do
-    cmp -s "$log" <(printf '%s' "$expected_log") 2>/dev/null && break
-    sleep 0.1
-  done
+  wait_for 10 "decode $i in the log" log_is_expected || true
 done
 cmp -s "$log" <(printf '%s' "$expected_log") ||
   fail "log file differs: $(od -c "$log" 2>&1 | head -20)"
@@ -126,7 +113,7 @@ date=$(date -r "$decodes" +%Y/%m/%d)
 expected_list="$date 0712z   Sync= 3  dB=-23  DT= .3  DF=-5  W= 3     ABC DEF GH
 $date 0713z   Sync=-1  dB=-10  DT= .1  DF= 450  W= 2     CQ TEST AB12 JN58
 $date 0714z   Sync= 12  dB=-3  DT=-1.2  DF= 1234  W= 1     VELK éTE TEST LONG"
-click 200 120
+velk_click_on Info
 xdotool key ctrl+a ctrl+c 2>/dev/null
 sleep 0.5
 list=$(timeout 10 xclip -o -selection clipboard | tr -d '\r') || fail "nothing on the clipboard"
@@ -135,14 +122,11 @@ $list
 expected:
 $expected_list"
 
-xdotool key --window "$window" alt+F4 2>/dev/null
+xdotool key --window "$VELK_WINDOW" alt+F4 2>/dev/null
 status=0
-for _ in $(seq 100); do
-  kill -0 "$velk_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$velk_pid" 2>/dev/null && fail "the program did not end when its window was closed"
-wait "$velk_pid" || status=$?
-velk_pid=
+wait_for 10 "the program to end" velk_ended ||
+  fail "the program did not end when its window was closed"
+wait "$VELK_PID" || status=$?
+VELK_PID=
 [ "$status" = 0 ] || fail "exit status $status after closing the window"
 echo "VELK_LOG.exe: window, log and list as expected; closed with status 0"
