@@ -76,16 +76,16 @@ FunctionEnd
 
 Function ShowFolder
   FindWindow $0 "#32770" "" $HWNDPARENT
-  ${ForEach} $1 1019 1024 + 1
-    GetDlgItem $2 $0 $1
-    ${If} $1 = 1019
-      EnableWindow $2 0
-    ${ElseIf} $1 <> 1020
-      ShowWindow $2 ${SW_HIDE}
-    ${EndIf}
+  GetDlgItem $1 $0 1019
+  SendMessage $1 ${EM_SETREADONLY} 1 0
+  ${ForEach} $2 1023 1024 + 1
+    GetDlgItem $1 $0 $2
+    ShowWindow $1 ${SW_HIDE}
   ${Next}
-  GetDlgItem $2 $HWNDPARENT 1
-  SendMessage $2 ${WM_SETTEXT} 0 "STR:Uninstall"
+  GetDlgItem $1 $0 1001
+  ShowWindow $1 ${SW_HIDE}
+  GetDlgItem $1 $HWNDPARENT 1
+  SendMessage $1 ${WM_SETTEXT} 0 "STR:Uninstall"
 FunctionEnd
 
 Section

@@ -219,12 +219,25 @@ done:
 FunctionEnd
 
 ; The decoder's folder takes no room: the first of the space figures on its
-; page says instead where the log goes.
+; page, as wide as the folder's box and two lines high, says instead where the
+; log goes.
 Function ShowDataPage
   StrCpy $OnDataPage 1
   FindWindow $0 "#32770" "" $HWNDPARENT
   GetDlgItem $1 $0 1024
   ShowWindow $1 ${SW_HIDE}
+  System::Call '*(i, i, i, i) p .r2'
+  GetDlgItem $1 $0 1020
+  System::Call 'user32::GetWindowRect(p r1, p r2)'
+  System::Call '*$2(i .r3, i, i .r4, i)'
+  GetDlgItem $1 $0 1023
+  System::Call 'user32::GetWindowRect(p r1, p r2)'
+  System::Call '*$2(i, i .r5, i, i .r6)'
+  System::Free $2
+  IntOp $3 $4 - $3
+  IntOp $5 $6 - $5
+  IntOp $5 $5 * 2
+  System::Call 'user32::SetWindowPos(p r1, p 0, i 0, i 0, i r3, i r5, i 0x16)'
   Call ShowLogFolder
 FunctionEnd
 
