@@ -7,36 +7,67 @@ namespace velk {
 
 FollowedFile::FollowedFile(std::string path) : path_(std::move(path)) {}
 
-void FollowedFile::NotFound() {
+namespace {
+
+// The most a decoder can have added to its file in `elapsed`.
+std::uint64_t DecoderGrowthIn(std::chrono::steady_clock::duration elapsed) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  // Capped far beyond any real gap between polls, so the sum cannot overflow.
+  const auto bounded = static_cast<std::uint64_t>(std::clamp<std::int64_t>(ms, 0, 1LL << 40));
+  return kDecoderBurstBytes + kDecoderBytesPerSecond * bounded / 1000;
+}
+
+}  // namespace
+
+void FollowedFile::NotFound(TimePoint now) {
+  polledAt_ = now;
+  settling_ = false;  // the growth went with the file
   if (seen_ == Seen::kPresent || seen_ == Seen::kNever) seen_ = Seen::kMissing;
 }
 
-void FollowedFile::Found(const platform::FileStatus& status) {
+void FollowedFile::Found(const platform::FileStatus& status, TimePoint now) {
+  const TimePoint previousPoll = std::exchange(polledAt_, now);
   switch (seen_) {
     case Seen::kNever:
-      StartNewFile(status, /*lastLineOnly=*/true);
+      // What is there already is not the operator's new decodes: only the
+      // last line, and growth is judged from here on.
+      StartNewFile(status, now);
+      if (status.size > 0) {
+        length_ = status.size;
+        copiedFrom_ = 0;
+        dateDue_ = true;
+      }
+      AtRest(now);
       break;
     case Seen::kMissing:
-      StartNewFile(status, /*lastLineOnly=*/false);
+      StartNewFile(status, previousPoll);
+      Grow(status.size, now);
       break;
     case Seen::kPresent:
       if (status.identity != identity_ || status.size < length_) {
-        StartNewFile(status, /*lastLineOnly=*/false);
+        StartNewFile(status, previousPoll);
+        Grow(status.size, now);
+      } else if (status.size > length_) {
+        Grow(status.size, now);
       } else {
-        Grow(status.size, /*lastLineOnly=*/false);
+        AtRest(now);
       }
       break;
   }
   seen_ = Seen::kPresent;
 }
 
-void FollowedFile::StartNewFile(const platform::FileStatus& status, bool lastLineOnly) {
+// A new file is taken to have been empty at the poll before the one that
+// found it.
+void FollowedFile::StartNewFile(const platform::FileStatus& status, TimePoint since) {
   identity_ = status.identity;
   length_ = 0;
-  lastLineOnly_ = false;
+  copiedFrom_.reset();
+  settling_ = false;
+  restLength_ = 0;
+  restSince_ = since;
   readFailed_ = false;
   RestartFromTheStart();
-  Grow(status.size, lastLineOnly);
 }
 
 void FollowedFile::RestartFromTheStart() {
@@ -48,16 +79,26 @@ void FollowedFile::RestartFromTheStart() {
   splitter_.Reset();
 }
 
-void FollowedFile::Grow(std::uint64_t length, bool lastLineOnly) {
+void FollowedFile::Grow(std::uint64_t length, TimePoint now) {
   if (length <= length_) return;
-  lastLineOnly_ = lastLineOnly_ || lastLineOnly || length - length_ > kLargestGrowthRead;
   length_ = length;
   dateDue_ = true;
   readFailed_ = false;
+  const std::uint64_t grown = length - restLength_;
+  if (!copiedFrom_ && grown > DecoderGrowthIn(now - restSince_)) copiedFrom_ = restLength_;
+  if (grown > kGrowthReadAtOnce) settling_ = true;
 }
 
+void FollowedFile::AtRest(TimePoint now) {
+  settling_ = false;
+  restLength_ = length_;
+  restSince_ = now;
+}
+
+// Lines read are taken before anything more is read.
 bool FollowedFile::NeedsRead() const {
-  return lastLineOnly_ || (!Buffered() && readTo_ < length_);
+  if (settling_ || Buffered() || ready_) return false;
+  return copiedFrom_ || readTo_ < length_;
 }
 
 FollowedFile::ReadOutcome FollowedFile::Read(DecodeFileAccess& files, TimePoint now) {
@@ -70,7 +111,7 @@ FollowedFile::ReadOutcome FollowedFile::Read(DecodeFileAccess& files, TimePoint 
   // from its start. Reading it here, from where the old one was left, would
   // take a piece of it and then the whole of it.
   if (*identity != identity_) return ReadOutcome::kOtherFile;
-  const ReadOutcome outcome = lastLineOnly_ ? ReadLastLineOnly(*file, now) : ReadChunk(*file);
+  const ReadOutcome outcome = LastLineDue() ? ReadLastLineOnly(*file, now) : ReadChunk(*file);
   readFailed_ = outcome != ReadOutcome::kRead;
   return outcome;
 }
@@ -81,7 +122,7 @@ FollowedFile::ReadOutcome FollowedFile::ReadLastLineOnly(platform::ReadOnlyFile&
   if (read.failed) return ReadOutcome::kFailed;
   readTo_ = length_;
   if (!ReadCheckBytes(file)) return ReadOutcome::kFailed;
-  lastLineOnly_ = false;
+  copiedFrom_.reset();
   buffer_.clear();
   position_ = 0;
   ready_.reset();
@@ -104,7 +145,8 @@ bool FollowedFile::ReadCheckBytes(platform::ReadOnlyFile& file) {
   return got.has_value();
 }
 
-// Up to one chunk from where the reading stopped, read together with the
+// Up to one chunk from where the reading stopped (and not past the start of
+// a growth copied in), read together with the
 // bytes just before it. When those are no longer what was read there, the
 // file was cleared and written anew since: it is read from its start. Fewer
 // bytes come when the file now ends sooner (it shrank since the poll, which
@@ -112,8 +154,9 @@ bool FollowedFile::ReadCheckBytes(platform::ReadOnlyFile& file) {
 FollowedFile::ReadOutcome FollowedFile::ReadChunk(platform::ReadOnlyFile& file) {
   const std::size_t check = checkBytes_.size();
   const std::uint64_t from = readTo_ - check;
+  const std::uint64_t end = copiedFrom_ ? *copiedFrom_ : length_;
   const auto count =
-      check + static_cast<std::size_t>(std::min<std::uint64_t>(length_ - readTo_, kReadChunkBytes));
+      check + static_cast<std::size_t>(std::min<std::uint64_t>(end - readTo_, kReadChunkBytes));
   buffer_.resize(count);
   const std::optional<std::size_t> got = file.ReadAt(from, buffer_.data(), count);
   if (!got) {
@@ -153,8 +196,8 @@ std::optional<LineSummary> FollowedFile::NextLine(TimePoint now) {
 }
 
 bool FollowedFile::UnendedLineDue(TimePoint now) const {
-  return !Buffered() && !NeedsRead() && splitter_.HoldsUnendedLine() &&
-         now - unendedSince_ >= kUnendedLineWait;
+  return !Buffered() && !NeedsRead() && !settling_ && !copiedFrom_ &&
+         splitter_.HoldsUnendedLine() && now - unendedSince_ >= kUnendedLineWait;
 }
 
 bool FollowedFile::HasWork(TimePoint now) const {
@@ -162,7 +205,7 @@ bool FollowedFile::HasWork(TimePoint now) const {
 }
 
 bool FollowedFile::Busy() const {
-  return ready_ || Buffered() || (NeedsRead() && !readFailed_);
+  return ready_ || Buffered() || settling_ || (NeedsRead() && !readFailed_);
 }
 
 }  // namespace velk

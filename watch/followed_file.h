@@ -15,9 +15,18 @@
 //     stopped are no longer those read (cleared and written past that point
 //     between two polls) are new files: their lines are taken from their
 //     start;
-//   - a growth of more than kLargestGrowthRead in one go is no decoder's
-//     output (a file copied or restored in): of it only the last line is
-//     taken, as at the first look;
+//   - growth is judged by how far the file has grown since a poll last
+//     found it at rest (not growing), over the time since that poll, so a
+//     write still going on is judged whole however many polls see it. More
+//     than kDecoderBurstBytes plus kDecoderBytesPerSecond for every second
+//     since then is no decoder's output (a file copied or restored in): the
+//     lines before it are still taken, of it only the last line. Anything
+//     less is the decoder's, however large: after the program was stopped or
+//     kept waiting, every line written meanwhile is taken;
+//   - a growth of more than kGrowthReadAtOnce waits for a poll that finds
+//     the file at rest before it is read, so neither the start nor the
+//     middle of a large write still going on is taken for decodes, and the
+//     last line of a file copied in is the one that ends the copy;
 //   - a last line without a line end may still be being written: it is
 //     taken once the file has kept its length for kUnendedLineWait, and not
 //     again when its line end comes later.
@@ -44,9 +53,14 @@ inline constexpr std::chrono::milliseconds kUnendedLineWait{100};
 // The most bytes read from the decode file at once.
 inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
 
-// A growth larger than this is not read through: only its last line is
-// taken.
-inline constexpr std::uint64_t kLargestGrowthRead = 1024 * 1024;
+// The most a decoder is taken to write at once, and at most per second on
+// top of that; what grows faster was copied in.
+inline constexpr std::uint64_t kDecoderBurstBytes = 1024 * 1024;
+inline constexpr std::uint64_t kDecoderBytesPerSecond = 64 * 1024;
+
+// The largest growth read as soon as a poll finds it. A decoder's lines
+// come in far less; more may be the first pages of a large write.
+inline constexpr std::uint64_t kGrowthReadAtOnce = 4 * 1024;
 
 // How many of the bytes read last are read again, before the next ones, to
 // tell that the file still holds them.
@@ -71,8 +85,8 @@ class FollowedFile {
   std::uint64_t LengthActedOn() const { return length_; }
 
   // What a poll of the path found: nothing (no regular file), or a file.
-  void NotFound();
-  void Found(const platform::FileStatus& status);
+  void NotFound(TimePoint now);
+  void Found(const platform::FileStatus& status, TimePoint now);
 
   // Whether the next step is a read of the file.
   bool NeedsRead() const;
@@ -95,14 +109,17 @@ class FollowedFile {
   bool HasWork(TimePoint now) const;
 
   // Whether lines are still to be read or taken without waiting for the
-  // file to change: a growth being worked through in slices.
+  // file to change: a growth being worked through in slices, or one waiting
+  // for a poll that finds the file at rest.
   bool Busy() const;
 
  private:
   enum class Seen { kNever, kMissing, kPresent };
 
-  void StartNewFile(const platform::FileStatus& status, bool lastLineOnly);
-  void Grow(std::uint64_t length, bool lastLineOnly);
+  void StartNewFile(const platform::FileStatus& status, TimePoint since);
+  void Grow(std::uint64_t length, TimePoint now);
+  void AtRest(TimePoint now);
+  bool LastLineDue() const { return copiedFrom_ && readTo_ >= *copiedFrom_; }
   ReadOutcome ReadLastLineOnly(platform::ReadOnlyFile& file, TimePoint now);
   bool ReadCheckBytes(platform::ReadOnlyFile& file);
   ReadOutcome ReadChunk(platform::ReadOnlyFile& file);
@@ -116,7 +133,13 @@ class FollowedFile {
   std::uint64_t length_ = 0;  // the length acted on
   std::uint64_t readTo_ = 0;  // bytes before this offset were read
   std::string checkBytes_;    // the last bytes before readTo_, as read
-  bool lastLineOnly_ = false;
+  // From this offset on the growth was copied in: read up to it, then only
+  // the last line.
+  std::optional<std::uint64_t> copiedFrom_;
+  std::uint64_t restLength_ = 0;  // the length when the file was last at rest
+  TimePoint restSince_{};         // and when that was seen
+  TimePoint polledAt_{};          // the latest poll of the path
+  bool settling_ = false;         // a growth waits for the file to be at rest
   bool dateDue_ = false;
   bool readFailed_ = false;  // the latest read did not succeed
 

@@ -86,17 +86,17 @@ void DecodeWatcher::Poll() {
   std::optional<platform::FileStatus> status = files_.Status(inWorkingDirectory_.Path());
   if (status) {
     onFallback_ = false;
-    inWorkingDirectory_.Found(*status);
+    inWorkingDirectory_.Found(*status, now_());
     return;
   }
-  inWorkingDirectory_.NotFound();
+  inWorkingDirectory_.NotFound(now_());
   if (!onFallback_) throw FileStepFailed("the decode file is not there");
   status = files_.Status(atFallback_.Path());
   if (!status) {
-    atFallback_.NotFound();
+    atFallback_.NotFound(now_());
     throw FileStepFailed("the decode file is not at the fallback path either");
   }
-  atFallback_.Found(*status);
+  atFallback_.Found(*status, now_());
 }
 
 // The read, the date once per growth, then the lines read, in order, for as

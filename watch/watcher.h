@@ -67,8 +67,9 @@ class WatchWindow {
 
 class DecodeWatcher {
  public:
-  // `now` tells the time for the wait on a line without a line end and for
-  // the work budget of a pass; the steady clock when empty.
+  // `now` tells the time for the wait on a line without a line end, for the
+  // work budget of a pass and for how fast the file grew between polls; the
+  // steady clock when empty.
   DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now = {});
 
   // The start of Go: the decode path in the working directory, the log box
