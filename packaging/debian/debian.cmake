@@ -5,17 +5,25 @@
 include(GNUInstallDirs)
 set(velk_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(velk_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/velk-log)
+# The AppStream id, which the menu entry's file name repeats.
+set(velk_app_id io.github.velk_log.velk_log)
 
 install(TARGETS VELK_LOG RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${velk_packaging}/velk-log.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${velk_packaging}/velk-log.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-# The 48 and 256 pixel icons are the 16 and 32 pixel art scaled by whole
-# factors without smoothing (ImageMagick: -filter point -resize 300% / 800%).
-foreach(size 16 32 48 256)
-  install(FILES ${PROJECT_SOURCE_DIR}/app/icons/velk_${size}.png
+install(FILES ${velk_packaging}/${velk_app_id}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+configure_file(${velk_packaging}/${velk_app_id}.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/packaging/${velk_app_id}.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/${velk_app_id}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The icons rendered from app/icons/velk.svg (app/icons/icons.cmake), and the
+# drawing itself.
+foreach(size IN LISTS VELK_ICON_SIZES)
+  install(FILES ${VELK_ICON_DIR}/velk_${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME velk-log.png)
 endforeach()
+install(FILES ${VELK_ICON_SOURCE} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME velk-log.svg)
 
 # The manual page and the changelog go in compressed, as Debian has them.
 find_program(VELK_GZIP gzip REQUIRED)
@@ -30,7 +38,9 @@ velk_gzipped(${velk_packaging}/VELK_LOG.1 ${velk_man})
 velk_gzipped(${velk_packaging}/debian/changelog ${velk_changelog})
 add_custom_target(velk_package_docs ALL DEPENDS ${velk_man} ${velk_changelog})
 install(FILES ${velk_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${velk_changelog} ${velk_packaging}/debian/copyright DESTINATION ${velk_doc_dir})
+configure_file(${velk_packaging}/debian/copyright.in ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
+install(FILES ${velk_changelog} ${PROJECT_BINARY_DIR}/packaging/copyright
+        DESTINATION ${velk_doc_dir})
 install(FILES ${velk_packaging}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velk-log)
 
@@ -49,6 +59,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # The first packaging of this version; the changelog carries the same.
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The font that stands in for the window's "MS Sans Serif".
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation2)
