@@ -16,5 +16,7 @@ struct Colour {
 inline constexpr Colour kRed{255, 0, 0};
 inline constexpr Colour kBrightGreen{0, 255, 0};
 inline constexpr Colour kClockGreen{0, 128, 64};
+// The log box's background while records wait to be written.
+inline constexpr Colour kWarningAmber{255, 214, 110};
 
 }  // namespace velk

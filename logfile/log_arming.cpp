@@ -1,5 +1,9 @@
 #include "logfile/log_arming.h"
 
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
 #include "common/path.h"
 
 namespace velk {
@@ -14,6 +18,22 @@ void AddDefaultExtension(std::string& path) {
   if (path.find('.') == std::string::npos) path += kDefaultExtension;
 }
 
+// The same file: the same path once "." and ".." are resolved, or two paths
+// to one existing file.
+bool SameFile(const std::string& one, const std::string& other) {
+  namespace fs = std::filesystem;
+  if (fs::path(one).lexically_normal() == fs::path(other).lexically_normal()) return true;
+  std::error_code error;
+  return fs::equivalent(one, other, error);
+}
+
+bool IsADecodeFile(const std::string& path, const std::vector<std::string>& decodeFiles) {
+  for (const std::string& decodeFile : decodeFiles) {
+    if (SameFile(path, decodeFile)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void LogFileChange(LogControls& controls) {
@@ -24,15 +44,21 @@ void LogFileChange(LogControls& controls) {
 // come from the operator; should one arrive anyway, it runs the same steps
 // as the first and arms whatever the box then holds.
 void LogLabelClick(LogControls& controls, LogSettings& settings,
-                   const std::string& workingDirectory) {
+                   const std::string& workingDirectory,
+                   const std::vector<std::string>& decodeFiles) {
   controls.ShowLogFile();
   controls.SetLogLabelCaption(kSetLogFileCaption);
   const std::string typed = controls.LogFileText();
   if (typed.empty()) return;  // the operator types the name next
 
-  settings.Fi2 = JoinPath(workingDirectory, controls.UpperCase(typed));
+  std::string path = JoinPath(workingDirectory, controls.UpperCase(typed));
+  AddDefaultExtension(path);
+  if (IsADecodeFile(path, decodeFiles)) {
+    controls.ShowWhyNotArmed(kLogIsTheDecodeFile);
+    return;
+  }
+  settings.Fi2 = std::move(path);
   settings.LogFlag = 1;
-  AddDefaultExtension(settings.Fi2);
   // Showing the path is a change of the box's text and so briefly sets the
   // caption to "Set It".
   controls.SetLogFileText(settings.Fi2);

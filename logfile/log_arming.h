@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velk {
 
@@ -27,7 +28,13 @@ class LogControls {
   virtual void DisableLogLabel() = 0;
   // The Unicode-aware upper-case form of a text (UTF-8 in and out).
   virtual std::string UpperCase(const std::string& text) const = 0;
+  // Tells the operator why the name typed was not armed.
+  virtual void ShowWhyNotArmed(std::string_view reason) = 0;
 };
+
+// Why a log that would be a decode file is not armed.
+inline constexpr std::string_view kLogIsTheDecodeFile =
+    "VELK_LOG reads the decodes from this file: give the log another name";
 
 // The window's two fields that arming writes.
 struct LogSettings {
@@ -39,8 +46,11 @@ struct LogSettings {
 void LogFileChange(LogControls& controls);
 
 // A click on LogLabel: shows the box; with a name typed, arms the log file
-// in `workingDirectory` and shows its full path.
+// in `workingDirectory` and shows its full path. A name that makes the log
+// one of `decodeFiles` is refused: records must never go into the file the
+// decodes are read from.
 void LogLabelClick(LogControls& controls, LogSettings& settings,
-                   const std::string& workingDirectory);
+                   const std::string& workingDirectory,
+                   const std::vector<std::string>& decodeFiles = {});
 
 }  // namespace velk

@@ -30,8 +30,32 @@ Session::~Session() = default;
 // --- the window's events ---
 
 void Session::Form_Load() {
+  if (!ClaimWorkingDirectory()) return;
   view_.StartTimer1(kTimer1Interval);
   settings_.LogFlag = 0;
+  ShowWhereItLooks();
+}
+
+// Two VELK_LOGs on one folder would follow the same decodes into the same
+// log: every record twice. The second one says so and ends.
+bool Session::ClaimWorkingDirectory() {
+  claim_ = platform::ClaimFolder(workingDirectory_);
+  if (claim_) return true;
+  const std::string message =
+      "VELK_LOG is already running in " + workingDirectory_ + "; this one ends.";
+  notices_ << "VELK_LOG: " << message << '\n' << std::flush;
+  closing_ = true;
+  view_.Tell(message);
+  view_.EndProgram();
+  return false;
+}
+
+// Before Go nothing on the window says which file it will follow and where
+// the log will go: Go's note does.
+void Session::ShowWhereItLooks() {
+  view_.SetNote(Go, "Follows " + JoinPath(workingDirectory_, std::string(kDecodeFileName)) +
+                        " (else " + std::string(kFallbackDecodePath) +
+                        "); a log file is written in " + workingDirectory_);
 }
 
 // The decode file and the log file are each opened for a single read or
@@ -48,6 +72,12 @@ void Session::Form_Unload() {
   view_.EndProgram();
 }
 
+void Session::CloseWithoutWindow() {
+  if (closing_) return;
+  closing_ = true;
+  notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+}
+
 // Go hides itself, so a second click cannot come from the operator; one that
 // arrives anyway, or after the close, does nothing.
 void Session::Go_Click() {
@@ -58,15 +88,20 @@ void Session::Go_Click() {
 }
 
 void Session::LogLabel_Click() {
-  LogLabelClick(*this, settings_, workingDirectory_);
-  ShowLogState();
+  const std::vector<std::string> decodeFiles{
+      JoinPath(workingDirectory_, std::string(kDecodeFileName)), std::string(kFallbackDecodePath)};
+  LogLabelClick(*this, settings_, workingDirectory_, decodeFiles);
+  if (settings_.LogFlag == 1) ShowLogState();
 }
 
 void Session::LogFile_Change() {
   LogFileChange(*this);
 }
 
+// A request from outside to end (a signal, the console's close) closes the
+// window as its close button does.
 void Session::Timer1_Timer() {
+  if (platform::EndRequested()) return Form_Unload();
   RetryKeptRecords();
   ShowClock();
 }
@@ -97,9 +132,17 @@ void Session::RetryKeptRecords() {
   ShowLogState();
 }
 
-// The log box's note: the log's path, or how many records wait and why.
+// The log box's note (the log's path, or how many records wait and why) and
+// its warning background while records wait.
 void Session::ShowLogState() {
-  std::string note = logBook_.Note(settings_.Fi2);
+  ShowLogNote(logBook_.Note(settings_.Fi2), logBook_.KeptCount() > 0);
+}
+
+void Session::ShowLogNote(std::string note, bool warning) {
+  if (warningShown_ != warning) {
+    view_.SetBackground(LogFile, warning ? std::optional<Colour>(kWarningAmber) : std::nullopt);
+    warningShown_ = warning;
+  }
   if (logNoteShown_ == note) return;
   view_.SetNote(LogFile, note);
   logNoteShown_ = std::move(note);
@@ -176,6 +219,10 @@ void Session::ShowPendingList() {
 // The working directory, where ALL.TXT may appear at any time, the decode
 // file followed, and its folder when that is another.
 void Session::RenewWakePaths() {
+  if (decodePathShown_ != watcher_.DecodePath()) {
+    decodePathShown_ = watcher_.DecodePath();
+    view_.SetNote(StartMsg, "Looking at " + decodePathShown_);
+  }
   WakePaths paths{watcher_.DecodePath(), {workingDirectory_}};
   const std::string decodeFolder = FolderOf(paths.decodeFile);
   if (decodeFolder != workingDirectory_) paths.folders.push_back(decodeFolder);
@@ -210,6 +257,10 @@ void Session::DisableLogLabel() {
 
 std::string Session::UpperCase(const std::string& text) const {
   return view_.UpperCase(text);
+}
+
+void Session::ShowWhyNotArmed(std::string_view reason) {
+  ShowLogNote(std::string(reason), true);
 }
 
 }  // namespace velk

@@ -32,6 +32,7 @@
 #include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
 #include "common/colour.h"
+#include "common/process.h"
 #include "logfile/log_arming.h"
 #include "logfile/log_book.h"
 #include "session/window_table.h"
@@ -83,6 +84,9 @@ class SessionView {
   // Handles every pending window event; with `wait`, first waits until there
   // is one (a click, a tick, a watched change).
   virtual void ProcessEvents(bool wait) = 0;
+  // Tells the operator something that ends the program, and waits until it
+  // was read (a message box).
+  virtual void Tell(std::string_view message) = 0;
   // Ends the program after the close: the window goes, status 0.
   virtual void EndProgram() = 0;
 };
@@ -102,7 +106,8 @@ class Session final : private WatchWindow, private LogControls {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // The window's events.
+  // The window's events. Form_Load ends the program at once when another
+  // VELK_LOG follows the same working folder.
   void Form_Load();
   void Go_Click();
   void LogLabel_Click();
@@ -111,6 +116,9 @@ class Session final : private WatchWindow, private LogControls {
   void Form_Unload();
   // A watched path changed (see SessionView::WakeOnChanges).
   void DecodeFileChanged();
+  // The close when the window can no longer be used (its display has gone):
+  // the log's last try and the notice, without a word to the view.
+  void CloseWithoutWindow();
 
   // The window's fields: LogFlag is 1 once a log file is armed, Fi2 its path.
   int LogFlag() const { return settings_.LogFlag; }
@@ -145,12 +153,16 @@ class Session final : private WatchWindow, private LogControls {
   void SetLogFileText(const std::string& text) override;
   void DisableLogLabel() override;
   std::string UpperCase(const std::string& text) const override;
+  void ShowWhyNotArmed(std::string_view reason) override;
 
+  bool ClaimWorkingDirectory();
   void ShowClock();
+  void ShowWhereItLooks();
   void ShowPendingList();
   void RenewWakePaths();
   void RetryKeptRecords();
   void ShowLogState();
+  void ShowLogNote(std::string note, bool warning);
 
   SessionView& view_;
   std::string workingDirectory_;
@@ -166,6 +178,8 @@ class Session final : private WatchWindow, private LogControls {
   // them only when it changes.
   std::optional<ClockFace> clockShown_;
   std::optional<std::string> logNoteShown_;
+  bool warningShown_ = false;
+  std::string decodePathShown_;
 
   // Display lines of the current pass, added to the list at its yield.
   std::string pendingList_;
@@ -173,6 +187,7 @@ class Session final : private WatchWindow, private LogControls {
   std::optional<WakePaths> wakePaths_;
   std::chrono::steady_clock::time_point wakeRenewedAt_{};
 
+  std::unique_ptr<platform::FolderClaim> claim_;
   bool watching_ = false;
   bool closing_ = false;
 };

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The window VELK_Logging as data: its title, its client area and its six
 // controls in tab order, with their kinds, places, sizes, first texts, first
-// visibility and fonts. Each toolkit's window builds its controls from this
-// table alone, so the Linux and the Windows window cannot drift apart.
+// visibility, fonts and how each follows an enlarged window. Each toolkit's
+// window builds its controls from this table alone.
 // Plain C++: no toolkit in here.
 
 #include <array>
@@ -47,6 +48,15 @@ struct Box {
   int height;
 };
 
+// How a control follows the window when the operator enlarges it: the
+// places in the table are for the client area's first size.
+enum class Anchor {
+  kTop,          // stays where it is
+  kBottom,       // keeps its distance to the bottom edge
+  kBottomRight,  // keeps its distances to the bottom and right edges
+  kFill,         // grows with the window
+};
+
 struct Control {
   std::string_view name;
   Kind kind;
@@ -57,18 +67,67 @@ struct Control {
   const Font* font;       // the form's font when null
   // What a screen reader calls the control; empty where its caption says it.
   std::string_view accessibleName;
+  Anchor anchor;
 };
 
 // The controls' places in kControls, which is also the tab order.
 enum Id : std::size_t { TimeNow, Go, LogLabel, LogFile, Info, StartMsg, kControlCount };
 
 inline constexpr std::array<Control, kControlCount> kControls{{
-    {"TimeNow", Kind::kTextBox, {8, 8, 89, 25}, "", false, true, &kClockFont, "Clock"},
-    {"Go", Kind::kPushButton, {408, 216, 65, 25}, "Go", true, false, nullptr, ""},
-    {"LogLabel", Kind::kPushButton, {8, 216, 73, 25}, kSetLogFileCaption, true, false, nullptr, ""},
-    {"LogFile", Kind::kTextBox, {88, 216, 321, 21}, "", false, false, nullptr, "Log file path"},
-    {"Info", Kind::kMultiLineTextBox, {8, 32, 449, 185}, "", false, false, nullptr, "Decodes"},
-    {"StartMsg", Kind::kLabel, {112, 8, 329, 25}, kWaitingCaption, false, false, nullptr, ""},
+    {"TimeNow",
+     Kind::kTextBox,
+     {8, 8, 89, 25},
+     "",
+     false,
+     true,
+     &kClockFont,
+     "Clock",
+     Anchor::kTop},
+    {"Go",
+     Kind::kPushButton,
+     {408, 216, 65, 25},
+     "Go",
+     true,
+     false,
+     nullptr,
+     "",
+     Anchor::kBottomRight},
+    {"LogLabel",
+     Kind::kPushButton,
+     {8, 216, 73, 25},
+     kSetLogFileCaption,
+     true,
+     false,
+     nullptr,
+     "",
+     Anchor::kBottom},
+    {"LogFile",
+     Kind::kTextBox,
+     {88, 216, 321, 21},
+     "",
+     false,
+     false,
+     nullptr,
+     "Log file path",
+     Anchor::kBottom},
+    {"Info",
+     Kind::kMultiLineTextBox,
+     {8, 32, 449, 185},
+     "",
+     false,
+     false,
+     nullptr,
+     "Decodes",
+     Anchor::kFill},
+    {"StartMsg",
+     Kind::kLabel,
+     {112, 8, 329, 25},
+     kWaitingCaption,
+     false,
+     false,
+     nullptr,
+     "",
+     Anchor::kTop},
 }};
 
 // The font a control is drawn with.
@@ -76,7 +135,26 @@ constexpr const Font& FontOf(const Control& control) {
   return control.font != nullptr ? *control.font : kFormFont;
 }
 
-// Timer1's interval, set at load: as often as the toolkit allows.
-inline constexpr int kTimer1IntervalMs = 1;
+// A control's place in a client area of `width` x `height` (in the table's
+// pixels), no smaller than the first.
+constexpr Box PlaceIn(const Control& control, int width, int height) {
+  const int wider = width > kClientWidth ? width - kClientWidth : 0;
+  const int taller = height > kClientHeight ? height - kClientHeight : 0;
+  Box box = control.box;
+  if (control.anchor == Anchor::kBottomRight) box.left += wider;
+  if (control.anchor == Anchor::kBottom || control.anchor == Anchor::kBottomRight) {
+    box.top += taller;
+  }
+  if (control.anchor == Anchor::kFill) {
+    box.width += wider;
+    box.height += taller;
+  }
+  return box;
+}
+
+// The list keeps the newest decodes up to this many lines, a few days of a
+// busy decoder, dropping the oldest: its memory stays flat on a run of
+// weeks. The log file keeps everything.
+inline constexpr int kListLines = 100'000;
 
 }  // namespace velk::window

@@ -1,5 +1,7 @@
 #include "app/qt/velk_logging.h"
 
+#include <xcb/xcb.h>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileSystemWatcher>
@@ -7,6 +9,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -101,13 +104,17 @@ VELK_Logging::VELK_Logging(QWidget* parent)
   session_.Form_Load();
 }
 
-VELK_Logging::~VELK_Logging() = default;
+VELK_Logging::~VELK_Logging() {
+  QCoreApplication::instance()->removeNativeEventFilter(this);
+}
 
 void VELK_Logging::CreateControls() {
   RegisterWindowResources();
   setObjectName("VELK_Logging");
   setWindowTitle(FromUtf8(table::kTitle));
-  setFixedSize(table::kClientWidth, table::kClientHeight);
+  // Opens at the table's size, and may be enlarged to read long decodes.
+  resize(table::kClientWidth, table::kClientHeight);
+  setMinimumSize(table::kClientWidth, table::kClientHeight);
   SubstituteFormFonts();
   setFont(ToQFont(table::kFormFont));
   QIcon icon;
@@ -149,6 +156,7 @@ QWidget* VELK_Logging::CreateControl(const table::Control& control) {
     case table::Kind::kMultiLineTextBox: {
       auto* box = new QPlainTextEdit(text, this);
       box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      box->setMaximumBlockCount(table::kListLines);
       // The list only grows; an undo history of every appended line would
       // grow beside it for nothing.
       box->setUndoRedoEnabled(false);
@@ -175,6 +183,22 @@ void VELK_Logging::ConnectEvents() {
   connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
           [this] { session_.DecodeFileChanged(); });
   logFile->installEventFilter(this);
+  QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+void VELK_Logging::resizeEvent(QResizeEvent* /*event*/) {
+  PlaceControls();
+}
+
+void VELK_Logging::PlaceControls() {
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    const table::Box box = table::PlaceIn(table::kControls[place], width(), height());
+    // A label is tall enough for every line of its caption.
+    const int height = qobject_cast<QLabel*>(controls_[place])
+                           ? std::max(box.height, controls_[place]->sizeHint().height())
+                           : box.height;
+    controls_[place]->setGeometry(box.left, box.top, box.width, height);
+  }
 }
 
 bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
@@ -191,6 +215,18 @@ bool VELK_Logging::eventFilter(QObject* watched, QEvent* event) {
 void VELK_Logging::closeEvent(QCloseEvent* event) {
   session_.Form_Unload();
   event->accept();
+}
+
+// The window destroyed from outside (another X client) ends the program as
+// its close button does; Qt would go on without a window.
+bool VELK_Logging::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
+  if (type != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  if ((event->response_type & 0x7f) != XCB_DESTROY_NOTIFY || internalWinId() == 0) return false;
+  if (static_cast<const xcb_destroy_notify_event_t*>(message)->window == internalWinId()) {
+    session_.Form_Unload();
+  }
+  return false;
 }
 
 // --- what the session does to the window ---
@@ -222,9 +258,7 @@ void VELK_Logging::SetText(table::Id control, std::string_view text) {
   if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) list->setPlainText(shown);
   if (auto* label = qobject_cast<QLabel*>(widget)) {
     label->setText(shown);
-    // Tall enough for every line of the caption.
-    const table::Box& box = table::kControls[control].box;
-    label->resize(box.width, std::max(box.height, label->sizeHint().height()));
+    PlaceControls();
   }
 }
 
@@ -293,6 +327,10 @@ void VELK_Logging::ProcessEvents(bool wait) {
   QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
   if (wait) flags |= QEventLoop::WaitForMoreEvents;
   QCoreApplication::processEvents(flags);
+}
+
+void VELK_Logging::Tell(std::string_view message) {
+  QMessageBox::information(nullptr, FromUtf8(table::kTitle), FromUtf8(message));
 }
 
 void VELK_Logging::EndProgram() {

@@ -4,6 +4,7 @@
 // widgets. It forwards each event to the session and carries out on its
 // widgets what the session decides; it decides nothing itself.
 
+#include <QAbstractNativeEventFilter>
 #include <QWidget>
 #include <array>
 #include <string>
@@ -14,7 +15,9 @@
 class QFileSystemWatcher;
 class QTimer;
 
-class VELK_Logging final : public QWidget, private velk::SessionView {
+class VELK_Logging final : public QWidget,
+                           private velk::SessionView,
+                           private QAbstractNativeEventFilter {
   Q_OBJECT
 
  public:
@@ -26,15 +29,23 @@ class VELK_Logging final : public QWidget, private velk::SessionView {
   const std::string& Fi2() const { return session_.Fi2(); }
   // True once Go has started the watch loop and it has not yet ended.
   bool Watching() const { return session_.Watching(); }
+  // The program has ended (or never started: another VELK_LOG follows this
+  // folder).
+  bool Ended() const { return session_.Closing(); }
+  // The close when the display has gone and the window with it.
+  void CloseWithoutDisplay() { session_.CloseWithoutWindow(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
  private:
   void CreateControls();
   QWidget* CreateControl(const velk::window::Control& control);
   void ConnectEvents();
+  void PlaceControls();
   QWidget* Control(velk::window::Id id) const { return controls_[id]; }
 
   // What the session does to the window.
@@ -51,6 +62,7 @@ class VELK_Logging final : public QWidget, private velk::SessionView {
   void StopTimer1() override;
   void WakeOnChanges(const velk::WakePaths& paths) override;
   void ProcessEvents(bool wait) override;
+  void Tell(std::string_view message) override;
   void EndProgram() override;
 
   std::array<QWidget*, velk::window::kControlCount> controls_{};

@@ -24,6 +24,7 @@ class FakeLogControls final : public LogControls {
     LogFileChange(*this);
   }
   void DisableLogLabel() override { enabled = false; }
+  void ShowWhyNotArmed(std::string_view reason) override { why = reason; }
   std::string UpperCase(const std::string& value) const override {
     std::string upper = value;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
@@ -42,6 +43,7 @@ class FakeLogControls final : public LogControls {
   bool shown = false;
   bool enabled = true;
   std::string text;
+  std::string why;
   std::vector<std::string> captions;
 };
 
@@ -149,6 +151,22 @@ TEST(LogArmingTest, ClickAfterArmingRunsTheSameSteps) {
   EXPECT_EQ(settings.LogFlag, 1);
   EXPECT_EQ(controls.Caption(), kLogFileCaption);
   EXPECT_FALSE(controls.enabled);
+}
+
+TEST(LogArmingTest, ALogThatWouldBeADecodeFileIsRefused) {
+  const std::string decodeFile = JoinPath("/work/dir", "ALL.TXT");
+  for (const std::string typed : {"all", "All.txt", "./all.txt"}) {
+    FakeLogControls controls;
+    LogSettings settings;
+    controls.text = typed;
+    LogLabelClick(controls, settings, "/work/dir",
+                  {decodeFile, "C:\\Program Files\\VELK\\ALL.TXT"});
+    EXPECT_EQ(settings.LogFlag, 0) << typed;
+    EXPECT_EQ(settings.Fi2, "") << typed;
+    EXPECT_EQ(controls.why, kLogIsTheDecodeFile) << typed;
+    EXPECT_EQ(controls.Caption(), kSetLogFileCaption) << typed;
+    EXPECT_TRUE(controls.enabled) << typed;
+  }
 }
 
 }  // namespace

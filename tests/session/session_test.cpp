@@ -110,6 +110,7 @@ class FakeView final : public SessionView {
     }
     if (next == script.size() || now - lastStep > std::chrono::seconds(5)) session.Form_Unload();
   }
+  void Tell(std::string_view message) override { told = message; }
   void EndProgram() override { ended = true; }
 
   const Control& operator[](Id id) const { return controls[id]; }
@@ -119,6 +120,7 @@ class FakeView final : public SessionView {
   std::array<Control, window::kControlCount> controls;
   std::optional<std::chrono::milliseconds> timer1;
   WakePaths wakePaths;
+  std::string told;
   bool ended = false;
 
  private:
