@@ -95,6 +95,33 @@ TEST(JoinPath, JoinsWithThePlatformSeparator) {
             std::string(current.begin(), current.end()) + separator + "ALL.TXT");
 }
 
+TEST(VirtualStorePath, PathsInFoldersWindowsVirtualisesMapToTheUsersStore) {
+  const std::string store = "C:\\Users\\op\\AppData\\Local";
+  const std::optional<std::string> none;
+  const struct {
+    const char* path;
+    std::optional<std::string> expected;
+  } rows[] = {
+      {"C:\\Program Files\\VELK\\ALL.TXT", store + "\\VirtualStore\\Program Files\\VELK\\ALL.TXT"},
+      {"c:\\PROGRAM FILES (X86)\\VELK\\ALL.TXT",
+       store + "\\VirtualStore\\PROGRAM FILES (X86)\\VELK\\ALL.TXT"},
+      {"C:/windows/ALL.TXT", store + "\\VirtualStore\\windows/ALL.TXT"},
+      {"D:\\Program Files\\VELK\\ALL.TXT", none},  // not the system drive
+      {"C:\\Program Files", none},                 // the folder itself
+      {"C:\\Program Files\\", none},
+      {"C:\\Program Files Old\\ALL.TXT", none},
+      {"C:\\Users\\op\\ALL.TXT", none},
+      {"C:\\Program Files\\..\\Users\\ALL.TXT", none},
+      {"Program Files\\VELK\\ALL.TXT", none},
+      {"\\\\server\\Program Files\\ALL.TXT", none},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(VirtualStorePath(row.path, store + "\\", "C:"), row.expected) << row.path;
+  }
+  EXPECT_EQ(VirtualStorePath("C:\\Program Files\\VELK\\ALL.TXT", "", "C:"), none);
+  EXPECT_EQ(VirtualStorePath("C:\\Program Files\\VELK\\ALL.TXT", store, ""), none);
+}
+
 // The working directory's name is UTF-8 text with every character kept,
 // whatever the system's code page: the decode file is read and the log
 // written there.
