@@ -602,6 +602,9 @@ void VELK_Logging::WaitForMessageOrChange() {
   const DWORD woke = MsgWaitForMultipleObjectsEx(count, changes.data(), INFINITE, QS_ALLINPUT,
                                                  MWMO_INPUTAVAILABLE);
   if (woke >= WAIT_OBJECT_0 + count) return;
+  // A file may have been replaced by one of the same size and date: the
+  // next poll takes its identity afresh.
+  decodeFiles_.ChangeNotified();
   // Asks for the next change in that folder.
   for (FolderWatch& watch : folderWatches_) {
     if (watch.change != changes[woke - WAIT_OBJECT_0]) continue;
