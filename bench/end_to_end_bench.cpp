@@ -7,7 +7,8 @@
 // Linux only: it reads /proc/PID/stat and /proc/PID/status, waits on
 // inotify and starts GNU tail with posix_spawn.
 //
-//   end_to_end_bench cpu     --pid P --seconds S --name N --results R
+//   end_to_end_bench cpu     --pid P | --wine-prefix W --seconds S --name N
+//                            --results R
 //   end_to_end_bench appends --pid P --decode-file F --log-file L --count C
 //                            [--gap-min-ms A --gap-max-ms B] [--tail-dir D]
 //                            [--seed S] --name N --results R
@@ -216,16 +217,38 @@ void PutMemory(Results& results, pid_t pid) {
   results.Put("hwm_kib", static_cast<double>(velk::bench::StatusKiB(pid, "VmHWM:").value_or(0)));
 }
 
+// The CPU seconds of each process, by pid.
+std::map<pid_t, double> CpuOf(const std::vector<pid_t>& pids) {
+  std::map<pid_t, double> seconds;
+  for (const pid_t pid : pids) {
+    if (const std::optional<double> used = velk::bench::CpuSeconds(pid)) seconds[pid] = *used;
+  }
+  return seconds;
+}
+
+// The CPU of one process (--pid), or of every process of a Wine prefix
+// (--wine-prefix: its server, services and programs). A process of the
+// prefix that started during the window counts with all it used.
 int RunCpu(const Options& options) {
   Results results(options);
-  const pid_t pid = static_cast<pid_t>(options.Number("--pid"));
+  const std::string prefix = options.Text("--wine-prefix");
+  const auto pids = [&] {
+    if (prefix.empty()) return std::vector<pid_t>{static_cast<pid_t>(options.Number("--pid"))};
+    return velk::bench::ProcessesWithEnvironment("WINEPREFIX=" + prefix);
+  };
   const auto start = Clock::now();
-  const std::optional<double> before = velk::bench::CpuSeconds(pid);
+  const std::map<pid_t, double> before = CpuOf(pids());
   std::this_thread::sleep_for(std::chrono::seconds(options.Number("--seconds", 30)));
-  const std::optional<double> after = velk::bench::CpuSeconds(pid);
+  const std::map<pid_t, double> after = CpuOf(pids());
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!before || !after) return 1;
-  results.Put("cpu_percent", 100 * (*after - *before) / wall);
+  if (before.empty() || after.empty()) return 1;
+  double used = 0;
+  for (const auto& [pid, seconds] : after) {
+    const auto found = before.find(pid);
+    used += seconds - (found == before.end() ? 0 : found->second);
+  }
+  results.Put("cpu_percent", 100 * used / wall);
+  results.Put("processes", static_cast<double>(after.size()));
   results.Put("seconds", wall);
   return 0;
 }

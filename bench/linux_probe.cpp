@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +21,27 @@
 extern char** environ;
 
 namespace velk::bench {
+
+std::vector<pid_t> ProcessesWithEnvironment(std::string_view entry) {
+  std::vector<pid_t> found;
+  std::error_code error;
+  for (const std::filesystem::directory_entry& process :
+       std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = process.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string environment =
+        velk::tools::ReadWholeFile(process.path() / "environ").value_or("");
+    for (std::size_t start = 0; start < environment.size();) {
+      const std::size_t end = std::min(environment.find('\0', start), environment.size());
+      if (std::string_view(environment).substr(start, end - start) == entry) {
+        found.push_back(static_cast<pid_t>(std::stol(name)));
+        break;
+      }
+      start = end + 1;
+    }
+  }
+  return found;
+}
 
 std::optional<double> CpuSeconds(pid_t pid) {
   const std::string text =

@@ -26,6 +26,10 @@ std::optional<std::uint64_t> StatusKiB(pid_t pid, std::string_view field);
 
 bool ProcessAlive(pid_t pid);
 
+// The processes whose environment holds `entry` (such as
+// "WINEPREFIX=/path": a Wine prefix's server, its services and programs).
+std::vector<pid_t> ProcessesWithEnvironment(std::string_view entry);
+
 // An append-only file opened for writing; every Append is one write call.
 class Appender {
  public:

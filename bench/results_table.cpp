@@ -202,6 +202,31 @@ void AddFloodRows(Table& table) {
               "%.2f %% of a core", 3, "< 3 %");
 }
 
+// VELK_LOG.exe under Wine (scripts/bench --windows): the CPU of the whole
+// Wine prefix, against a window that does the least there is to follow a
+// file, and the append latency against the Linux build's in the same run.
+void AddWindowsRows(Table& table) {
+  const std::string seconds = Format("%.0f s", table.Figure("win_before_go.seconds").value_or(10));
+  table.Info("Wine prefix CPU, " + seconds + " idle window before Go", "win_before_go.cpu_percent",
+             "%.2f %% of a core");
+  table.Info("Wine prefix CPU, " + seconds + " watching an idle ALL.TXT after Go",
+             "win_after_go.cpu_percent", "%.2f %% of a core");
+  table.Info("Wine prefix CPU, " + seconds + " 1 ms timer window asking a file's size",
+             "win_timer.cpu_percent", "%.2f %% of a core");
+  table.Ratio("after Go / before Go", "win_after_go.cpu_percent", "win_before_go.cpu_percent", 1.5,
+              "<= 1.5x");
+  table.Ratio("after Go / 1 ms timer window", "win_after_go.cpu_percent", "win_timer.cpu_percent",
+              2, "<= 2x");
+  const std::string decodes = Thousands(table.Count("win.count", 200)) + " decodes, 20-80 ms apart";
+  table.Info("Wine: append -> log record, p50 (" + decodes + ")", "win.p50_ms", "%.3f ms");
+  table.Info("Wine: append -> log record, p99", "win.p99_ms", "%.3f ms");
+  table.Info("Linux build: append -> log record, p50 (same run)", "linux.p50_ms", "%.3f ms");
+  table.Info("Linux build: append -> log record, p99", "linux.p99_ms", "%.3f ms");
+  table.Ratio("Wine p50 / Linux p50", "win.p50_ms", "linux.p50_ms", 10, "<= 10x");
+  table.AllInOrder("Wine: decodes logged once, in order, byte for byte", "win.in_order",
+                   "win.exact", table.Count("win.count", 200), true);
+}
+
 }  // namespace
 
 bool PrintResultsTable(const std::map<std::string, double>& given) {
@@ -214,6 +239,10 @@ bool PrintResultsTable(const std::map<std::string, double>& given) {
     }
   }
   Table table(figures);
+  if (table.Figure("win.count")) {
+    AddWindowsRows(table);
+    return table.Print();
+  }
   if (table.Figure("lastline.failed")) {
     table.Below("last line read: backwards = forwards, 1 GiB line < 16 MiB", "lastline.failed",
                 "%.0f failures", 1, "0 failures");

@@ -3,7 +3,9 @@
 // Paths as the program builds them: plain text, joined with the platform's
 // separator and never normalised.
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velk {
 
@@ -18,5 +20,15 @@ std::string FolderOf(const std::string& path);
 
 // The current working directory, as text; "." when it has no name.
 std::string CurrentDirectory();
+
+// Where Windows keeps the file a legacy program (32-bit, without a
+// manifest, run by a normal user) writes at `path`, a Windows path on the
+// system drive (`systemDrive`, "C:") below "Program Files", "Program Files
+// (x86)" or "Windows": the same path below the user's VirtualStore folder in
+// `localAppData`. The folder and drive names match whatever their case, and
+// "/" counts as "\". Nullopt for any other path, for one with "." or ".."
+// in it, and when `localAppData` or `systemDrive` is empty.
+std::optional<std::string> VirtualStorePath(std::string_view path, std::string_view localAppData,
+                                            std::string_view systemDrive);
 
 }  // namespace velk

@@ -52,6 +52,27 @@ struct FileStatus {
 // looked at, or is not a regular file (a directory, a FIFO, a device).
 std::optional<FileStatus> StatusOf(const std::string& path);
 
+// A file's length and modification time asked by its name, without opening
+// it: on Windows each open is a round trip to the system (and under Wine to
+// its server), a query by name is not. The identity comes with it where the
+// system tells it by name (POSIX); on Windows only an open handle tells it,
+// so it is left out there and StatusOf gives it.
+struct NamedFileStatus {
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+  std::optional<FileIdentity> identity;
+};
+
+// The status of the file at `path` by its name; nullopt when it is missing,
+// cannot be looked at, or is known to be no regular file.
+std::optional<NamedFileStatus> NamedStatusOf(const std::string& path);
+
+// The current user's local application data folder (%LOCALAPPDATA%) and the
+// drive Windows is installed on ("C:"), where legacy programs' writes into
+// protected folders are redirected; nullopt on systems without them.
+std::optional<std::string> LocalAppDataFolder();
+std::optional<std::string> SystemDrive();
+
 // A regular file opened for reading without ever blocking: FIFOs, devices
 // and directories are refused at open. On Windows the file is shared for
 // reading, writing and deletion, so the program writing it is never held up.

@@ -39,6 +39,20 @@ std::optional<FileStatus> StatusOf(const std::string& path) {
                     IdentityOf(status)};
 }
 
+std::optional<NamedFileStatus> NamedStatusOf(const std::string& path) {
+  const std::optional<FileStatus> status = StatusOf(path);
+  if (!status) return std::nullopt;
+  return NamedFileStatus{status->size, status->modified, status->identity};
+}
+
+std::optional<std::string> LocalAppDataFolder() {
+  return std::nullopt;
+}
+
+std::optional<std::string> SystemDrive() {
+  return std::nullopt;
+}
+
 std::optional<std::string> WorkingDirectory() {
   std::error_code error;
   const std::filesystem::path current = std::filesystem::current_path(error);

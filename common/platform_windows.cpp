@@ -213,6 +213,48 @@ std::optional<FileStatus> StatusOf(const std::string& path) {
                     TimeOfFileTime(info.ftLastWriteTime), IdentityOf(info)};
 }
 
+// The attributes as the file system keeps them for the file itself (the query
+// by name opens nothing the caller sees, and the length is the file's, not a
+// directory entry's that may lag behind a write); under Wine a stat() of the
+// host's file, without a round trip to the Wine server.
+std::optional<NamedFileStatus> NamedStatusOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return std::nullopt;
+  }
+  return NamedFileStatus{Combined(data.nFileSizeHigh, data.nFileSizeLow),
+                         TimeOfFileTime(data.ftLastWriteTime), std::nullopt};
+}
+
+namespace {
+
+std::optional<std::string> EnvironmentText(const wchar_t* name) {
+  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed <= 1) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
+  if (length == 0 || length >= needed) return std::nullopt;
+  value.resize(length);
+  return Utf8(value);
+}
+
+}  // namespace
+
+std::optional<std::string> LocalAppDataFolder() {
+  return EnvironmentText(L"LOCALAPPDATA");
+}
+
+std::optional<std::string> SystemDrive() {
+  // The Windows folder's drive, "C:" of "C:\Windows".
+  std::array<wchar_t, MAX_PATH + 1> folder{};
+  const UINT length = GetSystemWindowsDirectoryW(folder.data(), MAX_PATH);
+  if (length >= 2 && length <= MAX_PATH && folder[1] == L':') {
+    return Utf8(std::wstring_view(folder.data(), 2));
+  }
+  return EnvironmentText(L"SystemDrive");
+}
+
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   // Shared for reading, writing and deletion: the decoder keeps writing,
   // renaming or deleting its file while we read it.

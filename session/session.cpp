@@ -106,8 +106,10 @@ void Session::Timer1_Timer() {
   ShowClock();
 }
 
+// A file may have been replaced by one of the same size and date: the next
+// poll takes its identity afresh.
 void Session::DecodeFileChanged() {
-  // Nothing to remember: the wake-up itself brings the next poll.
+  decodeFiles_.ChangeNotified();
 }
 
 // --- the clock ---

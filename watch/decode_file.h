@@ -3,7 +3,11 @@
 // The file access the watch loop needs, behind a seam so that tests can make
 // any of it fail.
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,14 +30,53 @@ class DecodeFileAccess {
   // The file's last-modification date in local time as "yyyy/mm/dd";
   // nullopt when it cannot be read.
   virtual std::optional<std::string> ModificationDate(const std::string& path) = 0;
+
+  // The other place the decode file at `path` may be: the copy Windows keeps
+  // for a legacy decoder writing into a protected folder (see
+  // VirtualStorePath). Nullopt when there is none to look at.
+  virtual std::optional<std::string> VirtualCopyOf(const std::string& /*path*/) {
+    return std::nullopt;
+  }
 };
 
-// The real file system.
+using FileClock = std::function<std::chrono::steady_clock::time_point()>;
+
+// How long an identity taken through a handle stands for a file whose size
+// and date, asked by name, stay as they were. A file replaced by one of the
+// same size and date is told within this time.
+inline constexpr std::chrono::milliseconds kIdentityRecheck{1000};
+
+// The real file system. A status is asked by the file's name; where the
+// system tells the identity only through an open handle (Windows), the file
+// is opened for it only when its size or date changed, after
+// ChangeNotified(), or once kIdentityRecheck has passed since the last time.
 class DiskDecodeFiles final : public DecodeFileAccess {
  public:
+  // `now` tells when an identity was taken; the steady clock when empty.
+  explicit DiskDecodeFiles(FileClock now = {});
+
   std::optional<platform::FileStatus> Status(const std::string& path) override;
   std::unique_ptr<platform::ReadOnlyFile> Open(const std::string& path) override;
   std::optional<std::string> ModificationDate(const std::string& path) override;
+  std::optional<std::string> VirtualCopyOf(const std::string& path) override;
+
+  // A change notification fired for a folder the window watches: the next
+  // status of each path takes the identity through a handle.
+  void ChangeNotified() { known_.clear(); }
+
+ private:
+  struct Known {
+    std::uint64_t size = 0;
+    std::time_t modified = 0;
+    platform::FileIdentity identity;
+    std::chrono::steady_clock::time_point taken;
+  };
+
+  FileClock now_;
+  // The identity taken last through a handle, by path; only paths found.
+  std::map<std::string, Known, std::less<>> known_;
+  std::optional<std::string> localAppData_;
+  std::optional<std::string> systemDrive_;
 };
 
 }  // namespace velk

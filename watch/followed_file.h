@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/platform.h"
 #include "watch/decode_file.h"
@@ -79,6 +80,9 @@ class FollowedFile {
   explicit FollowedFile(std::string path = {});
 
   const std::string& Path() const { return path_; }
+  // Follows the file at another path from the next poll on; a file found
+  // there is another file (its identity differs), read as a replaced one.
+  void MoveTo(std::string path) { path_ = std::move(path); }
 
   // The length acted on: the file's length at the latest poll that found it
   // grown, shrunk or replaced. Lines up to it are taken or about to be.

@@ -16,13 +16,6 @@ class FileStepFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The line put above the waiting message by the recovery.
-std::string FallbackLine() {
-  std::string line(kFallbackDecodePath);
-  line += "\r\n";
-  return line;
-}
-
 }  // namespace
 
 DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now)
@@ -32,8 +25,10 @@ DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, Watch
 
 // The recovery covers the loop only: what fails here reaches the caller.
 void DecodeWatcher::Start(const std::string& workingDirectory) {
-  inWorkingDirectory_ = FollowedFile(JoinPath(workingDirectory, std::string(kDecodeFileName)));
-  atFallback_ = FollowedFile(std::string(kFallbackDecodePath));
+  working_ = PlaceOf(JoinPath(workingDirectory, std::string(kDecodeFileName)));
+  fallback_ = PlaceOf(std::string(kFallbackDecodePath));
+  inWorkingDirectory_ = FollowedFile(working_.path);
+  atFallback_ = FollowedFile(fallback_.path);
   onFallback_ = false;
   if (window_.LogArmed()) window_.SetLogFileColour(kBrightGreen);
   window_.ShowStartMsg();
@@ -69,21 +64,53 @@ void DecodeWatcher::Attempt(Step&& step) {
 
 void DecodeWatcher::Recover() {
   onFallback_ = true;
-  // The fallback line goes above the caption once; repeated failures leave
-  // the caption as it is, so it never grows. A window that fails even here
-  // keeps its caption: there is nothing further to fall back on.
+  ShowFallbackPath();
+}
+
+// The fallback line goes above the caption once; repeated failures leave the
+// caption as it is, so it never grows. When the path followed there changes
+// (to its VirtualStore copy or back), the line shown is replaced. A window
+// that fails even here keeps its caption: there is nothing further to fall
+// back on.
+void DecodeWatcher::ShowFallbackPath() {
   try {
-    const std::string fallbackLine = FallbackLine();
-    const std::string caption = window_.StartMsgCaption();
-    if (!caption.starts_with(fallbackLine)) window_.SetStartMsgCaption(fallbackLine + caption);
+    const std::string line = atFallback_.Path() + "\r\n";
+    std::string caption = window_.StartMsgCaption();
+    if (caption.starts_with(line)) return;
+    if (!fallbackLineShown_.empty() && caption.starts_with(fallbackLineShown_)) {
+      caption.erase(0, fallbackLineShown_.size());
+    }
+    window_.SetStartMsgCaption(line + caption);
+    fallbackLineShown_ = line;
   } catch (const std::exception&) {
   }
+}
+
+DecodeWatcher::Place DecodeWatcher::PlaceOf(std::string path) {
+  std::optional<std::string> copy = files_.VirtualCopyOf(path);
+  return Place{std::move(path), std::move(copy)};
+}
+
+// The status of the file followed at `place`, moving `file` to the copy or
+// back when the other one is the file to follow now: the one that is there,
+// and of both the one written last (on a tie the one followed already).
+std::optional<platform::FileStatus> DecodeWatcher::Look(FollowedFile& file, const Place& place) {
+  std::optional<platform::FileStatus> original = files_.Status(place.path);
+  if (!place.copy) return original;
+  std::optional<platform::FileStatus> copy = files_.Status(*place.copy);
+  if (!original && !copy) return std::nullopt;
+  const bool takeCopy =
+      !original || (copy && (copy->modified > original->modified ||
+                             (copy->modified == original->modified && file.Path() == *place.copy)));
+  const std::string& chosen = takeCopy ? *place.copy : place.path;
+  if (file.Path() != chosen) file.MoveTo(chosen);
+  return takeCopy ? copy : original;
 }
 
 // ALL.TXT in the working directory is followed whenever it is there; the
 // fallback path only after a recovery, and only while ALL.TXT is not there.
 void DecodeWatcher::Poll() {
-  std::optional<platform::FileStatus> status = files_.Status(inWorkingDirectory_.Path());
+  std::optional<platform::FileStatus> status = Look(inWorkingDirectory_, working_);
   if (status) {
     onFallback_ = false;
     inWorkingDirectory_.Found(*status, now_());
@@ -91,7 +118,9 @@ void DecodeWatcher::Poll() {
   }
   inWorkingDirectory_.NotFound(now_());
   if (!onFallback_) throw FileStepFailed("the decode file is not there");
-  status = files_.Status(atFallback_.Path());
+  const std::string followed = atFallback_.Path();
+  status = Look(atFallback_, fallback_);
+  if (atFallback_.Path() != followed) ShowFallbackPath();
   if (!status) {
     atFallback_.NotFound(now_());
     throw FileStepFailed("the decode file is not at the fallback path either");

@@ -14,6 +14,12 @@
 // and the loop goes on with the next step. The fallback is a second place
 // to look, not a one-way door: whenever ALL.TXT is in the working directory
 // the loop follows it, and the fallback path only while it is not.
+//
+// A legacy decoder that writes into a folder Windows protects (the fallback
+// path's Program Files) has its file kept in the user's VirtualStore
+// instead. Of a path with such a copy, the loop follows whichever of the two
+// is there, and of both the one written last; the caption shows the path
+// actually followed.
 
 #include <chrono>
 #include <cstdint>
@@ -89,7 +95,8 @@ class DecodeWatcher {
   bool Busy() const { return Current().Busy(); }
 
   // The path followed now: ALL.TXT in the working directory, or the
-  // fallback path after a recovery while ALL.TXT is not there.
+  // fallback path after a recovery while ALL.TXT is not there (or the
+  // VirtualStore copy of either).
   const std::string& DecodePath() const { return Current().Path(); }
   // The file length acted on at that path.
   std::uint64_t LastSize() const { return Current().LengthActedOn(); }
@@ -102,6 +109,15 @@ class DecodeWatcher {
   template <typename Step>
   void Attempt(Step&& step);
   void Recover();
+  void ShowFallbackPath();
+
+  // A path the decode file is looked for at, and its VirtualStore copy.
+  struct Place {
+    std::string path;
+    std::optional<std::string> copy;
+  };
+  Place PlaceOf(std::string path);
+  std::optional<platform::FileStatus> Look(FollowedFile& file, const Place& place);
 
   const FollowedFile& Current() const { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
   FollowedFile& Current() { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
@@ -118,7 +134,10 @@ class DecodeWatcher {
   WatchClock now_;
   FollowedFile inWorkingDirectory_;
   FollowedFile atFallback_{std::string(kFallbackDecodePath)};
+  Place working_;
+  Place fallback_{std::string(kFallbackDecodePath), std::nullopt};
   bool onFallback_ = false;
+  std::string fallbackLineShown_;  // the line the recovery put above the caption
   LineSummary lastLine_;
   std::string fileDate_;
 };

@@ -124,6 +124,7 @@ class CountedFile final : public platform::ReadOnlyFile {
 // bytes read from decode files.
 class RacingFiles final : public DecodeFileAccess {
  public:
+  explicit RacingFiles(FileClock now = {}) : disk_(std::move(now)) {}
   std::optional<platform::FileStatus> Status(const std::string& path) override {
     std::optional<platform::FileStatus> status = disk_.Status(path);
     if (afterPoll) std::exchange(afterPoll, nullptr)();
@@ -228,9 +229,9 @@ class FaultMatrix : public ::testing::Test {
 
   TempDir dir;
   LoggingWindow window;
-  RacingFiles files;
-  // The watch loop's clock, moved on by the tests.
+  // The watch loop's clock, moved on by the tests; the disk's too.
   std::chrono::steady_clock::time_point now{};
+  RacingFiles files{[this] { return now; }};
   WatchClock clock = [this] { return now; };
   std::optional<DecodeWatcher> watcher{std::in_place, window, files, clock};
 
@@ -359,6 +360,20 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
         c.passInBetween && (c.change == Change::kRenamedAway || c.change == Change::kDeleted);
     EXPECT_EQ(fresh.caption, sawNone ? kFallbackCaption : std::string(kWaitingCaption));
   }
+}
+
+// A decode file replaced by another of the same size and date, which a
+// look by name does not tell apart: within a second it is told by its
+// identity, and its line is shown and logged.
+TEST_F(FaultMatrix, AFileReplacedByOneOfTheSameSizeAndDateIsCaughtWithinASecond) {
+  Write(Decode("0701") + "\r\n");
+  Go();
+  EXPECT_EQ(Pass(), Lines{Shown("0701")});
+  ReplaceByRename(Decode("0702") + "\r\n");
+  now += kIdentityRecheck;
+  EXPECT_EQ(Pass(), Lines{Shown("0702")});
+  EXPECT_TRUE(StillWatching());
+  EXPECT_EQ(Log(), Logged("0701") + Logged("0702"));
 }
 
 // A decoder keeps ALL.TXT open for writing all along, sharing it for reading

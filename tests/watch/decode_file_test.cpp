@@ -42,9 +42,11 @@ TEST(DiskDecodeFiles, ARegularFileHasStatusContentAndDate) {
   EXPECT_TRUE(files.ModificationDate(path));
   file.reset();  // Windows renames nothing over a file that is open
 
-  // Another file renamed into its place is told apart by its identity.
+  // Another file renamed into its place is told apart by its identity, also
+  // one of the same size and date, once a change was notified.
   WriteFile(dir.File("other"), "0000 first\r\n0712 *second\n");
   std::filesystem::rename(dir.File("other"), path);
+  files.ChangeNotified();
   EXPECT_NE(files.Status(path)->identity, status->identity);
 }
 
@@ -110,6 +112,33 @@ TEST(FolderOf, IsEverythingBeforeTheLastSeparator) {
       {"dir/", "dir"},
   };
   for (const auto& [path, folder] : cases) EXPECT_EQ(FolderOf(path), folder) << path;
+}
+
+TEST(VirtualStorePath, PathsInFoldersWindowsVirtualisesMapToTheUsersStore) {
+  const std::string store = "C:\\Users\\op\\AppData\\Local";
+  const std::optional<std::string> none;
+  const struct {
+    const char* path;
+    std::optional<std::string> expected;
+  } rows[] = {
+      {"C:\\Program Files\\VELK\\ALL.TXT", store + "\\VirtualStore\\Program Files\\VELK\\ALL.TXT"},
+      {"c:\\PROGRAM FILES (X86)\\VELK\\ALL.TXT",
+       store + "\\VirtualStore\\PROGRAM FILES (X86)\\VELK\\ALL.TXT"},
+      {"C:/windows/ALL.TXT", store + "\\VirtualStore\\windows/ALL.TXT"},
+      {"D:\\Program Files\\VELK\\ALL.TXT", none},  // not the system drive
+      {"C:\\Program Files", none},                 // the folder itself
+      {"C:\\Program Files\\", none},
+      {"C:\\Program Files Old\\ALL.TXT", none},
+      {"C:\\Users\\op\\ALL.TXT", none},
+      {"C:\\Program Files\\..\\Users\\ALL.TXT", none},
+      {"Program Files\\VELK\\ALL.TXT", none},
+      {"\\\\server\\Program Files\\ALL.TXT", none},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(VirtualStorePath(row.path, store + "\\", "C:"), row.expected) << row.path;
+  }
+  EXPECT_EQ(VirtualStorePath("C:\\Program Files\\VELK\\ALL.TXT", "", "C:"), none);
+  EXPECT_EQ(VirtualStorePath("C:\\Program Files\\VELK\\ALL.TXT", store, ""), none);
 }
 
 // The working directory's name is UTF-8 text with every character kept,

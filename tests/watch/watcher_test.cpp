@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -96,9 +97,15 @@ class FakeFiles final : public DecodeFileAccess {
     if (failing.contains("ModificationDate")) return std::nullopt;
     return disk_.ModificationDate(path);
   }
+  std::optional<std::string> VirtualCopyOf(const std::string& path) override {
+    const auto found = copies.find(path);
+    if (found == copies.end()) return std::nullopt;
+    return found->second;
+  }
 
   std::set<std::string> failing;
   std::vector<std::string> polled;
+  std::map<std::string, std::string> copies;  // VirtualStore copies, by path
 
  private:
   DiskDecodeFiles disk_;
@@ -211,6 +218,31 @@ TEST_F(WatcherTest, TheCaptionIsBoundedAlsoWhenTheWindowChangedIt) {
   watcher.RunPass();
   watcher.RunPass();
   EXPECT_EQ(window.caption, std::string(kFallbackDecodePath) + "\r\nOther text");
+}
+
+// A path with a VirtualStore copy: whichever of the two is there is
+// followed, of both the one written last, and the caption names it.
+TEST_F(WatcherTest, TheVirtualStoreCopyIsFollowedWhenItIsThereOrWrittenLast) {
+  const std::string store = dir.File("STORE.TXT");
+  files.copies[std::string(kFallbackDecodePath)] = store;
+  files.copies[DecodePath()] = dir.File("WORKING.TXT");
+  WriteFile(store, kDecode + "\r\n");
+  std::filesystem::last_write_time(store, LocalNoon(2009, 8, 22));
+  StartWatching();
+  watcher.RunPass();
+  watcher.RunPass();
+  EXPECT_EQ(watcher.DecodePath(), store);
+  EXPECT_EQ(window.caption, store + "\r\n" + std::string(kWaitingCaption));
+  EXPECT_EQ(window.info, kDecodeShown);
+
+  Write(kDecode + "\r\n");  // ALL.TXT back, and its copy written later
+  WriteFile(dir.File("WORKING.TXT"), kOtherDecode + "\r\n");
+  std::filesystem::last_write_time(dir.File("WORKING.TXT"), LocalNoon(2009, 8, 23));
+  watcher.RunPass();
+  EXPECT_EQ(watcher.DecodePath(), dir.File("WORKING.TXT"));
+  std::filesystem::last_write_time(DecodePath(), LocalNoon(2009, 8, 24));
+  watcher.RunPass();
+  EXPECT_EQ(watcher.DecodePath(), DecodePath());
 }
 
 TEST_F(WatcherTest, AnEmptyFileAtGoWaitsUntilItGrows) {
