@@ -25,6 +25,7 @@ std::string CurrentDirectory() {
   // A working directory that was removed has no name; "." still names it, so
   // the decode file is looked for there and simply not found.
   return platform::WorkingDirectory().value_or(".");
+}
 
 namespace {
 
