@@ -236,7 +236,7 @@ std::optional<std::string> EnvironmentText(const wchar_t* name) {
   const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
   if (length == 0 || length >= needed) return std::nullopt;
   value.resize(length);
-  return Utf8(value);
+  return Utf8FromUtf16(value);
 }
 
 }  // namespace
@@ -250,7 +250,7 @@ std::optional<std::string> SystemDrive() {
   std::array<wchar_t, MAX_PATH + 1> folder{};
   const UINT length = GetSystemWindowsDirectoryW(folder.data(), MAX_PATH);
   if (length >= 2 && length <= MAX_PATH && folder[1] == L':') {
-    return Utf8(std::wstring_view(folder.data(), 2));
+    return Utf8FromUtf16(std::wstring_view(folder.data(), 2));
   }
   return EnvironmentText(L"SystemDrive");
 }

@@ -20,8 +20,8 @@ constexpr UINT_PTR kTimer1 = 1;
 // state.
 constexpr UINT kDeselectLogFile = WM_APP + 1;
 
-// The window's own style: a fixed frame, as nothing follows a change of size.
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The window's own style: it may be enlarged to read long decodes.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
 
 using velk::platform::Utf16FromCodePage;
 using velk::platform::Utf16FromUtf8;
@@ -168,6 +168,7 @@ bool VELK_Logging::Create(int showCommand) {
   SetWindowPos(window_, nullptr, 0, 0, frame.cx, frame.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   session_.Form_Load();
+  if (window_ == nullptr) return true;  // another VELK_LOG follows this folder
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   SetFocus(GetNextDlgTabItem(window_, nullptr, FALSE));
@@ -210,15 +211,27 @@ void VELK_Logging::ScaleTo(UINT dotsPerInch) {
   formFont_ = CreateFontAt(table::kFormFont, dotsPerInch_);
   clockFont_ = CreateFontAt(table::kClockFont, dotsPerInch_);
   for (std::size_t place = 0; place < table::kControlCount; ++place) {
-    const table::Control& control = table::kControls[place];
-    SendMessageW(controls_[place], WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), TRUE);
-    SetWindowPos(controls_[place], nullptr, Scaled(control.box.left), Scaled(control.box.top),
-                 Scaled(control.box.width), Scaled(control.box.height),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(controls_[place], WM_SETFONT,
+                 reinterpret_cast<WPARAM>(FontFor(table::kControls[place])), TRUE);
   }
-  FitLabel(table::StartMsg);
+  PlaceControls();
   if (oldForm != nullptr) DeleteObject(oldForm);
   if (oldClock != nullptr) DeleteObject(oldClock);
+}
+
+// Each control where the table puts it in a client area of this size.
+void VELK_Logging::PlaceControls() {
+  RECT client{};
+  GetClientRect(window_, &client);
+  const int width = MulDiv(client.right, table::kDesignDotsPerInch, static_cast<int>(dotsPerInch_));
+  const int height =
+      MulDiv(client.bottom, table::kDesignDotsPerInch, static_cast<int>(dotsPerInch_));
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    const table::Box box = table::PlaceIn(table::kControls[place], width, height);
+    SetWindowPos(controls_[place], nullptr, Scaled(box.left), Scaled(box.top), Scaled(box.width),
+                 Scaled(box.height), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  FitLabel(table::StartMsg);
 }
 
 // A label is tall enough for every line of its caption, so that the
@@ -235,7 +248,9 @@ void VELK_Logging::FitLabel(table::Id id) {
   SelectObject(dc, previous);
   ReleaseDC(label, dc);
   const int height = std::max(Scaled(box.height), static_cast<int>(needed.bottom));
-  SetWindowPos(label, nullptr, 0, 0, Scaled(box.width), height,
+  RECT placed{};
+  GetWindowRect(label, &placed);
+  SetWindowPos(label, nullptr, 0, 0, placed.right - placed.left, height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -293,6 +308,16 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       SetWindowPos(window_, nullptr, suggested->left, suggested->top,
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_SIZE:
+      PlaceControls();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      // Never smaller than the table's size.
+      const SIZE least =
+          FrameSizeFor(Scaled(table::kClientWidth), Scaled(table::kClientHeight), dotsPerInch_);
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{least.cx, least.cy};
       return 0;
     }
     case WM_CLOSE:
@@ -421,6 +446,7 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
   SendMessageW(list, EM_SETSEL, selectionStart, static_cast<LPARAM>(selectionEnd));
+  DropOldestLines();
   // The list follows new decodes while it shows its end; scrolled back, the
   // operator's view stays where it is.
   if (following) {
@@ -430,6 +456,18 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+}
+
+// The list keeps the newest lines; the oldest go, a tenth of the limit at a
+// time, so that the list's text is not moved for every decode.
+void VELK_Logging::DropOldestLines() {
+  const HWND list = Control(table::Info);
+  const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
+  if (lines <= table::kListLines + table::kListLines / 10) return;
+  const auto end = SendMessageW(list, EM_LINEINDEX, lines - table::kListLines, 0);
+  SendMessageW(list, EM_SETSEL, 0, end);
+  SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(-1), 0);
 }
 
 // True while the list's last line is in view.
@@ -504,6 +542,11 @@ void VELK_Logging::MoveFocusFrom(HWND control) {
   if (GetFocus() != control) return;
   const HWND next = GetNextDlgTabItem(window_, control, FALSE);
   SetFocus(next != control ? next : window_);
+}
+
+void VELK_Logging::Tell(std::string_view message) {
+  MessageBoxW(window_, Utf16FromUtf8(message).c_str(), Utf16FromUtf8(table::kTitle).c_str(),
+              MB_OK | MB_ICONINFORMATION);
 }
 
 void VELK_Logging::EndProgram() {

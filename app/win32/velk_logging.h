@@ -43,6 +43,7 @@ class VELK_Logging final : private velk::SessionView {
   void ScaleTo(UINT dotsPerInch);
   int Scaled(int designPixels) const;
   HFONT FontFor(const velk::window::Control& control) const;
+  void PlaceControls();
   void FitLabel(velk::window::Id id);
   HWND Control(velk::window::Id id) const { return controls_[id]; }
   std::optional<velk::window::Id> IdOfControl(HWND control) const;
@@ -50,6 +51,7 @@ class VELK_Logging final : private velk::SessionView {
   // Dispatches every pending message; false once the window has gone.
   bool DispatchPending();
   bool ListShowsItsEnd() const;
+  void DropOldestLines();
   void ScrollListToLine(int firstVisible);
   void MoveFocusFrom(HWND control);
 
@@ -67,6 +69,7 @@ class VELK_Logging final : private velk::SessionView {
   void StopTimer1() override;
   void WakeOnChanges(const velk::WakePaths& paths) override;
   void ProcessEvents(bool wait) override;
+  void Tell(std::string_view message) override;
   void EndProgram() override;
 
   HINSTANCE instance_;

@@ -264,6 +264,21 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
                                     reason + "); saved in " + rescues[0].string() + "\n");
 }
 
+// Two VELK_LOGs on one folder would log every decode twice: the second says
+// so and ends before it watches anything.
+TEST_F(SessionTest, ASecondSessionInTheSameFolderEndsAtOnce) {
+  FakeView first(work_.Path().string());
+  FakeView second(work_.Path().string());
+  EXPECT_FALSE(first.ended);
+  EXPECT_TRUE(second.ended);
+  EXPECT_EQ(second.told,
+            "VELK_LOG is already running in " + work_.Path().string() + "; this one ends.");
+  EXPECT_EQ(second.notices.str(), "VELK_LOG: " + second.told + "\n");
+  EXPECT_EQ(second.timer1, std::nullopt);
+  second.session.Go_Click();
+  EXPECT_FALSE(second.session.Watching());
+}
+
 TEST_F(SessionTest, AMissingDecodeFileShowsTheFallbackAboveTheWaitingMessageOnce) {
   FakeView view(work_.Path().string());
   const std::string fallbackAbove =
