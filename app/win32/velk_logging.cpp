@@ -433,10 +433,11 @@ void VELK_Logging::Timer1_Timer() {
 }
 
 void VELK_Logging::RetryKeptRecords() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!logBook_.RetryDue(now)) return;
-  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(velk::kRed);
-  ShowLogNote();
+  // The log book writes and retries on a thread of its own; the timer only
+  // shows what it did.
+  const velk::LogBook::Progress progress = logBook_.TakeProgress();
+  if (progress.written > 0) SetLogFileColour(velk::kRed);
+  if (progress.written > 0 || progress.waiting > 0) ShowLogNote();
 }
 
 void VELK_Logging::ShowLogNote() {
@@ -559,10 +560,9 @@ void VELK_Logging::ScrollInfoToLine(int firstVisible) {
 }
 
 void VELK_Logging::AppendLogRecord(const velk::LogRecord& record) {
-  // Red means the record is in the file; a record that could not be written
-  // is kept by the log book and the colour stays as it was.
-  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(velk::kRed);
-  ShowLogNote();
+  // Red comes when the log book tells the timer a record is in the file; a
+  // record that cannot be written is kept and the colour stays as it was.
+  logBook_.Append(settings_.Fi2, record);
 }
 
 bool VELK_Logging::Yield() {
