@@ -106,7 +106,7 @@ void FlushToDisk(const std::string& path);
 
 // Puts the file at `from` in the place of the file at `to` in one step:
 // whoever looks finds the one or the other, whole. False when it could not.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveIntoPlace(const std::string& from, const std::string& to);
 
 // A write to a pipe or FIFO whose reader has gone fails like any other write
 // instead of ending the process. Call it once at start, before any thread is

@@ -215,7 +215,7 @@ void FlushToDisk(const std::string& path) {
   ::close(fd);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -101,7 +101,7 @@ bool RescueFile::Replace(std::string_view lines, std::size_t count) {
           const std::string part = *path + ".part";
           std::error_code ignored;
           std::filesystem::remove(PathOf(part), ignored);
-          *replaced = append(part, *bytes) && platform::ReplaceFile(part, *path);
+          *replaced = append(part, *bytes) && platform::MoveIntoPlace(part, *path);
         });
     if (!answered || !*replaced) {
       // A replacement that answers late must not take away what is saved
