@@ -114,4 +114,24 @@ struct AppendOutcome {
 // byte was written and the file closed without error.
 AppendOutcome AppendWhole(const std::string& path, std::string_view bytes);
 
+// As AppendWhole, and the bytes are on the disk itself, not only in the
+// system's cache, before it reports them written: what a power cut right
+// after it cannot take back.
+AppendOutcome AppendDurably(const std::string& path, std::string_view bytes);
+
+// Asks the system to put what has been written to the file at `path` on the
+// disk itself, and waits for it. Nothing happens when the file cannot be
+// opened for writing without creating it or without blocking (a FIFO with no
+// reader).
+void FlushToDisk(const std::string& path);
+
+// Puts the file at `from` in the place of the file at `to` in one step:
+// whoever looks finds the one or the other, whole. False when it could not.
+bool MoveIntoPlace(const std::string& from, const std::string& to);
+
+// A write to a pipe or FIFO whose reader has gone fails like any other write
+// instead of ending the process. Call it once at start, before any thread is
+// started. Nothing to do where the system has no such signal.
+void IgnoreBrokenPipes();
+
 }  // namespace velk::platform

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -161,7 +163,9 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   return std::make_unique<PosixReadOnlyFile>(fd);
 }
 
-AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
+namespace {
+
+AppendOutcome Append(const std::string& path, std::string_view bytes, bool durable) {
   const int fd = OpenRetryingInterrupts(
       path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return {false, SystemMessage(errno)};
@@ -170,7 +174,7 @@ AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
 
   const ssize_t wrote = WriteOnce(fd, bytes);
   int error = wrote < 0 ? errno : 0;
-  const bool written = wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
+  bool written = wrote >= 0 && static_cast<std::size_t>(wrote) == bytes.size();
   // Only the bytes this call put there are ever cut off, so records that
   // stood in the file before stay untouched whatever happens.
   const off_t start = StartOfAppend(fd, wrote, regular);
@@ -183,6 +187,18 @@ AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
     while (::ftruncate(fd, start) != 0 && errno == EINTR) {
     }
   }
+  if (written && durable && regular) {
+    while (::fsync(fd) != 0) {
+      if (errno == EINTR) continue;
+      written = false;
+      error = errno;
+      // Cut back, so that a record that may not be on the disk is written
+      // again whole rather than standing twice.
+      while (start >= 0 && ::ftruncate(fd, start) != 0 && errno == EINTR) {
+      }
+      break;
+    }
+  }
   const bool closed = ::close(fd) == 0;
   if (written && !closed) {
     error = errno;
@@ -193,6 +209,35 @@ AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   }
   if (written && closed) return {true, {}};
   return {false, SystemMessage(error)};
+}
+
+}  // namespace
+
+AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, false);
+}
+
+AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, true);
+}
+
+void FlushToDisk(const std::string& path) {
+  const int fd = OpenRetryingInterrupts(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  while (::fsync(fd) != 0 && errno == EINTR) {
+  }
+  ::close(fd);
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace velk::platform

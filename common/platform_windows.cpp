@@ -298,9 +298,7 @@ void CutBack(const std::wstring& path, std::uint64_t length) {
   CloseHandle(handle);
 }
 
-}  // namespace
-
-AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
+AppendOutcome Append(const std::string& path, std::string_view bytes, bool durable) {
   const std::wstring widePath = Wide(path);
   // Opened with append access only, so that every write lands at the end of
   // the file in one piece, whoever else appends. Shared with everyone, so
@@ -319,7 +317,11 @@ AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   // A write that stops short sets no error: the disk is full.
   DWORD error = called ? ERROR_DISK_FULL : GetLastError();
   if (bytes.size() > MAXDWORD) error = ERROR_INVALID_PARAMETER;
-  const bool written = called && wrote == bytes.size();
+  bool written = called && wrote == bytes.size();
+  if (written && durable && regular && !FlushFileBuffers(handle)) {
+    written = false;
+    error = GetLastError();
+  }
   // Only the bytes this call put there are ever cut off again.
   LARGE_INTEGER end{};
   const bool sized = regular && wrote > 0 && GetFileSizeEx(handle, &end) != 0 &&
@@ -333,5 +335,31 @@ AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   if (written && closed) return {true, {}};
   return {false, SystemMessage(error)};
 }
+
+}  // namespace
+
+AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, false);
+}
+
+AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, true);
+}
+
+void FlushToDisk(const std::string& path) {
+  const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  if (GetFileType(handle) == FILE_TYPE_DISK) FlushFileBuffers(handle);
+  CloseHandle(handle);
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void IgnoreBrokenPipes() {}
 
 }  // namespace velk::platform

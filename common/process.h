@@ -13,8 +13,7 @@ namespace velk::platform {
 // From now on, a request to end the process from outside (SIGTERM, SIGINT,
 // SIGHUP: a terminal closed, a shutdown; on Windows the console's close,
 // Ctrl+C and logoff) no longer ends it at once but is noted, for the window
-// to close as its close button would. A broken pipe is no longer fatal
-// either: a write to it fails like any other.
+// to close as its close button would.
 void CatchEndRequests();
 
 // Whether such a request has come.

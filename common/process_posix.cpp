@@ -47,7 +47,6 @@ void CatchEndRequests() {
   action.sa_handler = NoteEndRequest;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool EndRequested() {

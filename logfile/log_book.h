@@ -3,92 +3,106 @@
 // The log's append step. Every record goes into the log file in one
 // unbuffered write on a file opened for appending, and the file is closed
 // again, so between two decodes every record written so far is complete in
-// the file. A record that cannot be written (a missing directory, a full
-// disk, a file that refuses writes) is kept. Kept records are written, in
-// order and each once, before the next record, and also on their own about
-// once a second (the window's timer asks RetryDue and calls RetryKept). At
-// the close a last try is made; what still cannot be written goes to the
-// rescue file. No record is ever dropped.
+// the file. The writes run on a thread of the log book's own, one at a time
+// and in order, so that the window never waits on the log's file system:
+// the window hands each record over and asks now and then what became of
+// them.
+//
+// A record the log does not take (the write failed, or it has not answered
+// within kNoAnswerWait) goes at once to the rescue file, so that however
+// the process ends every record is in the log or in the rescue file (after
+// an abrupt end some may stand in both). Such records are written to the
+// log, in order and each once, before the next record, and on their own
+// once a second; once the log has taken them they are taken out of the
+// rescue file again. At the close a last, bounded try is made; what the log
+// still has not taken stays in the rescue file, named on standard error.
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "logfile/rescue_file.h"
 #include "watch/decode_line.h"
 
 namespace velk {
 
-// Kept records beyond this many go to the rescue file, oldest first: about
-// three days of decodes.
+// Records waiting for the log beyond this many are dropped from memory,
+// oldest first, once they are in the rescue file: about three days of
+// decodes. The log then never gets them; the rescue file keeps them.
 inline constexpr std::size_t kMaxKeptRecords = 1'000'000;
 
-// How often kept records are tried again on their own.
+// How often records the log did not take are tried again on their own.
 inline constexpr std::chrono::seconds kRetryInterval{1};
 
-// How long one append step or retry spends on kept records at most. A long
-// backlog (a day of decodes, on a slow share) is written a slice at a time
-// between passes of the watch loop, with the next retry due at once, so the
-// loop keeps taking decodes and the window keeps answering meanwhile.
-inline constexpr std::chrono::milliseconds kKeptWriteSlice{50};
+// How long a record may wait for the log before it is also put in the
+// rescue file: a write that has not answered by then is taken for a stalled
+// file system.
+inline constexpr std::chrono::milliseconds kNoAnswerWait{150};
 
-// How long the close waits for the log to take the kept records. With the
-// two waits on the rescue file, the close is over within about a second
-// whatever the log's file system does.
+// How long the close waits for the log to take the records still waiting.
+// With the waits on the rescue file, the close is over within about a
+// second whatever the log's file system does.
 inline constexpr std::chrono::milliseconds kLastTryWait{500};
 
 class LogBook {
  public:
-  using TimePoint = std::chrono::steady_clock::time_point;
-
   // Without `append`, the records go to the disk; without `rescue`, the
-  // rescue file is made in the working directory.
+  // rescue file is made in the working directory, or in the system's
+  // temporary folder when that cannot be written.
   explicit LogBook(AppendFunction append = nullptr, std::size_t maxKept = kMaxKeptRecords,
                    std::optional<RescueFile> rescue = std::nullopt);
+  // Closes the book as Close does, when it was not closed, without a notice.
+  ~LogBook();
+  LogBook(LogBook&& other) noexcept;
+  LogBook& operator=(LogBook&& other) noexcept;
+  LogBook(const LogBook&) = delete;
+  LogBook& operator=(const LogBook&) = delete;
 
-  // Appends `record` to the log file at `path`, after any records kept from
-  // earlier failures. True when this record (and so every kept one) was
-  // written in full.
-  bool Append(const std::string& path, const LogRecord& record);
+  // Hands `record` over for the log file at `path`, after every record
+  // handed over before it; returns at once.
+  void Append(const std::string& path, const LogRecord& record);
 
-  // True when records are kept and a retry is due at `now`. The first call
-  // after records came to be kept starts the interval.
-  bool RetryDue(TimePoint now);
+  struct Progress {
+    std::size_t written = 0;  // records confirmed in the log since the last call
+    std::size_t waiting = 0;  // records handed over and not yet in the log
+    bool failing = false;     // the last write failed or has not answered: the warning state
+  };
 
-  // Writes the kept records to the log file at `path`, oldest first, each in
-  // its own append, until one fails (the next retry is then due an interval
-  // after `now`) or the slice is over (due at once). The number written.
-  std::size_t RetryKept(const std::string& path, TimePoint now);
+  // What the writer did since the last call; never waits on a disk.
+  Progress TakeProgress();
 
-  // What the log box says beside its colour: while records are kept, how
-  // many and why they could not be written (no reason while a backlog is
-  // being written); otherwise the log's `path`.
+  // What the log box says beside its colour: while records wait, how many,
+  // why (no reason while a backlog is being written) and where they are
+  // kept; otherwise the log's `path`. Never waits on a disk.
   std::string Note(const std::string& path) const;
 
-  // The close. A last try at the log file at `path` for the kept records,
-  // given up after kLastTryWait; those not confirmed written by then go to
+  // The close. A last try at the log file at `path` for the records still
+  // waiting, given up after kLastTryWait; those not written by then are in
   // the rescue file. What the operator must be told on standard error
   // (where the rescue file is; if even that could not be written, the
   // records themselves), or an empty text when every record is in the log.
+  // Over within about a second whatever the disks do. The book is as new
+  // afterwards.
   std::string Close(const std::string& path);
 
-  // Records waiting for the file to take writes again.
-  std::size_t KeptCount() const { return kept_.size(); }
-
  private:
-  std::size_t WriteKept(const std::string& path);
-  void Keep(std::string line);
-  void LastTry(const std::string& path);
-  std::string KeptLines() const;
+  struct Shared;
+
+  void Start();
+  static void WriteRecords(const std::shared_ptr<Shared>& shared);
+  static void RescueRecords(const std::shared_ptr<Shared>& shared);
 
   AppendFunction append_;
   std::size_t maxKept_;
-  RescueFile rescue_;
-  std::deque<std::string> kept_;  // whole lines, oldest first
-  std::string lastFailure_;       // the system's message for the last failed write
-  std::optional<TimePoint> nextRetry_;
+  RescueFile rescue_;  // as it was made: each start takes a copy
+  // Shared with the writer and the rescuer, which may outlive the book when
+  // a disk does not answer.
+  std::shared_ptr<Shared> shared_;
+  std::thread writer_;
+  std::thread rescuer_;
 };
 
 }  // namespace velk

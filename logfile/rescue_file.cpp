@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <future>
@@ -21,7 +22,12 @@ std::string RescueFileName() {
   const std::tm now = platform::LocalTime(std::time(nullptr));
   std::array<char, 32> stamp{};
   std::strftime(stamp.data(), stamp.size(), "%Y%m%d-%H%M%S", &now);
-  return std::string("VELK_LOG-unsaved-") + stamp.data() + ".TXT";
+  return std::string(kRescuePrefix) + stamp.data() + ".TXT";
+}
+
+// A path from UTF-8 text, whatever the system's code page.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 }  // namespace
@@ -53,19 +59,24 @@ std::string TemporaryDirectory() {
 RescueFile::RescueFile(std::string directory, std::string fallback, AppendFunction append)
     : directory_(std::move(directory)),
       fallback_(std::move(fallback)),
-      append_(append ? std::move(append) : AppendFunction(&platform::AppendWhole)) {}
+      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)) {}
 
 bool RescueFile::Save(std::string_view lines, std::size_t count) {
   if (name_.empty()) name_ = RescueFileName();
-  if (SaveIn(directory_, lines, count)) return true;
-  return !fallback_.empty() && SaveIn(fallback_, lines, count);
+  if (SaveIn(Place(), lines, count)) return true;
+  if (OtherPlace().empty() || !SaveIn(OtherPlace(), lines, count)) return false;
+  // A place that failed once, or stopped answering, is not asked first
+  // again: each stalled write holds a thread until the share answers.
+  preferFallback_ = !preferFallback_;
+  return true;
 }
 
 bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, std::size_t count) {
+  if (directory.empty()) return false;
   // The write owns copies of what it needs: it may outlive this call.
   auto path = std::make_shared<const std::string>(JoinPath(directory, name_));
   auto bytes = std::make_shared<const std::string>(lines);
-  auto written = std::make_shared<bool>(false);
+  auto written = std::make_shared<std::atomic<bool>>(false);
   const bool answered = FinishedBy(std::chrono::steady_clock::now() + kRescueWait,
                                    [append = append_, path, bytes, written] {
                                      *written = static_cast<bool>(append(*path, *bytes));
@@ -78,13 +89,99 @@ bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, st
   return true;
 }
 
+bool RescueFile::Replace(std::string_view lines, std::size_t count) {
+  if (count > 0) {
+    if (name_.empty()) name_ = RescueFileName();
+    // Written whole beside the file, then put in its place.
+    auto path = std::make_shared<const std::string>(JoinPath(Place(), name_));
+    auto bytes = std::make_shared<const std::string>(lines);
+    auto replaced = std::make_shared<std::atomic<bool>>(false);
+    const bool answered = FinishedBy(
+        std::chrono::steady_clock::now() + kRescueWait, [append = append_, path, bytes, replaced] {
+          const std::string part = *path + ".part";
+          std::error_code ignored;
+          std::filesystem::remove(PathOf(part), ignored);
+          *replaced = append(part, *bytes) && platform::MoveIntoPlace(part, *path);
+        });
+    if (!answered || !*replaced) {
+      // A replacement that answers late must not take away what is saved
+      // here meanwhile.
+      if (!OtherPlace().empty()) preferFallback_ = !preferFallback_;
+      return false;
+    }
+    std::erase_if(saved_, [&](const Saved& saved) { return saved.path == *path; });
+    saved_.insert(saved_.begin(), {*path, count});
+  }
+  // The other files hold nothing that is not now in the log or in the
+  // replaced file.
+  bool removed = true;
+  const std::string kept = count > 0 ? saved_.front().path : std::string();
+  for (auto file = saved_.begin(); file != saved_.end();) {
+    if (file->path != kept && Remove(file->path)) {
+      file = saved_.erase(file);
+    } else {
+      removed = removed && file->path == kept;
+      ++file;
+    }
+  }
+  return removed;
+}
+
+bool RescueFile::Remove(const std::string& path) {
+  auto owned = std::make_shared<const std::string>(path);
+  auto removed = std::make_shared<std::atomic<bool>>(false);
+  const bool answered =
+      FinishedBy(std::chrono::steady_clock::now() + kRescueWait, [owned, removed] {
+        std::error_code error;
+        std::filesystem::remove(PathOf(*owned), error);
+        *removed = !error;
+      });
+  return answered && *removed;
+}
+
 std::string RescueFile::Notice(const std::string& logPath, const std::string& reason) const {
+  return RescueNotice(saved_, logPath, reason);
+}
+
+std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
+                         const std::string& reason) {
   std::string notice;
-  for (const Saved& saved : saved_) {
+  for (const RescueFile::Saved& saved : files) {
     notice += "VELK_LOG: " + RecordCount(saved.count) + " could not be written to " + logPath;
     if (!reason.empty()) notice += " (" + reason + ")";
     notice += "; saved in " + saved.path + "\n";
   }
+  return notice;
+}
+
+std::string EarlierRescueNotice(const std::string& workingDirectory) {
+  auto folders = std::make_shared<const std::vector<std::string>>(
+      std::vector<std::string>{workingDirectory, TemporaryDirectory()});
+  auto found = std::make_shared<std::vector<std::string>>();
+  const bool answered =
+      FinishedBy(std::chrono::steady_clock::now() + kRescueWait, [folders, found] {
+        for (const std::string& folder : *folders) {
+          if (folder.empty()) continue;
+          std::error_code error;
+          for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
+               !error && entry != end; entry.increment(error)) {
+            const std::u8string utf8 = entry->path().filename().u8string();
+            const std::string name(utf8.begin(), utf8.end());
+            if (!name.starts_with(kRescuePrefix) || !name.ends_with(".TXT")) continue;
+            const std::string path = JoinPath(folder, name);
+            if (std::find(found->begin(), found->end(), path) == found->end()) {
+              found->push_back(path);
+            }
+          }
+        }
+      });
+  if (!answered || found->empty()) return {};
+  std::sort(found->begin(), found->end());
+  std::string notice =
+      found->size() == 1
+          ? "VELK_LOG: a rescue file from an earlier run holds records not in the log:"
+          : "VELK_LOG: rescue files from earlier runs hold records not in the log:";
+  for (const std::string& path : *found) notice += " " + path;
   return notice;
 }
 

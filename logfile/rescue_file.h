@@ -1,10 +1,13 @@
 #pragma once
 
-// Where records that cannot reach the log go instead of being lost: a file
-// named for the moment it is first needed, "VELK_LOG-unsaved-<yyyymmdd>-
-// <hhmmss>.TXT", in the working directory, or in the system's temporary
-// folder when the working directory cannot be written. The records keep the
-// log's own layout (whole lines ended by CR LF), in order.
+// Where records that the log has not taken are kept meanwhile, so that
+// however the process ends (a signal, a crash, kill -9, a power cut) each
+// one is in the log or here: a file named for the moment it is first
+// needed, "VELK_LOG-unsaved-<yyyymmdd>-<hhmmss>.TXT", in the working
+// directory, or in the system's temporary folder when the working directory
+// cannot be written. The records keep the log's own layout (whole lines
+// ended by CR LF), in order. Once the log has taken them they are taken out
+// again, and the file is removed when none remain.
 
 #include <chrono>
 #include <cstddef>
@@ -25,6 +28,9 @@ using AppendFunction =
 // network share that has stopped answering can hold a write up for minutes.
 inline constexpr std::chrono::milliseconds kRescueWait{200};
 
+// The start of every rescue file's name.
+inline constexpr std::string_view kRescuePrefix = "VELK_LOG-unsaved-";
+
 // Runs `task` on a thread of its own and waits for it until `deadline`. True
 // when it finished by then. A task still running is left to end on its own
 // (or with the process), so it must own or share everything it touches.
@@ -43,30 +49,58 @@ class RescueFile {
   explicit RescueFile(std::string directory, std::string fallback = TemporaryDirectory(),
                       AppendFunction append = nullptr);
 
-  // Appends `lines`, `count` whole records, to the rescue file: in the
-  // working directory when it takes them within kRescueWait, else in the
-  // fallback folder. False when neither took them. A save that was given up
-  // on may still finish later: those records may then stand in both places.
+  // Appends `lines`, `count` whole records, to the rescue file, on the disk
+  // itself before it returns: in the working directory when it takes them
+  // within kRescueWait, else in the fallback folder, which is then used
+  // first from now on. False when neither took them. A save that was given
+  // up on may still finish later: those records may then stand in both
+  // places.
   bool Save(std::string_view lines, std::size_t count);
 
-  // One line per rescue file written to: how many records it holds, that
-  // they could not be written to `logPath` (because of `reason`), and the
-  // file's path. Empty when nothing was saved.
+  // Makes the rescue files hold `lines`, `count` whole records, and nothing
+  // else: the records the log has taken meanwhile are taken out. With no
+  // records the files are removed. Each file is replaced in one step, so
+  // that it holds either what it held or the new lines, whenever the process
+  // ends. False when that could not be done within kRescueWait for each
+  // file: they then still hold at least `lines`, and later saves go to the
+  // other place.
+  bool Replace(std::string_view lines, std::size_t count);
+
+  struct Saved {
+    std::string path;
+    std::size_t count = 0;  // records in it
+  };
+
+  // The rescue files written to and not removed since, oldest first.
+  const std::vector<Saved>& Files() const { return saved_; }
+
+  // One line per rescue file: how many records it holds, that they could
+  // not be written to `logPath` (because of `reason`), and the file's path.
+  // Empty when nothing is saved.
   std::string Notice(const std::string& logPath, const std::string& reason) const;
 
  private:
   bool SaveIn(const std::string& directory, std::string_view lines, std::size_t count);
-
-  struct Saved {
-    std::string path;
-    std::size_t count = 0;
-  };
+  bool Remove(const std::string& path);
+  const std::string& Place() const { return preferFallback_ ? fallback_ : directory_; }
+  const std::string& OtherPlace() const { return preferFallback_ ? directory_ : fallback_; }
 
   std::string directory_;
   std::string fallback_;
   AppendFunction append_;
   std::string name_;  // chosen at the first save
+  bool preferFallback_ = false;
   std::vector<Saved> saved_;
 };
+
+// RescueFile::Notice for `files`.
+std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
+                         const std::string& reason);
+
+// A line for the operator when rescue files from an earlier run stand in
+// `workingDirectory` or in the system's temporary folder: they hold records
+// that never reached the log. Empty when there are none, or when the folders
+// cannot be looked at within kRescueWait.
+std::string EarlierRescueNotice(const std::string& workingDirectory);
 
 }  // namespace velk

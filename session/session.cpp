@@ -34,6 +34,12 @@ void Session::Form_Load() {
   view_.StartTimer1(kTimer1Interval);
   settings_.LogFlag = 0;
   ShowWhereItLooks();
+  // Records an earlier run could not write are waiting for the operator.
+  earlierRescue_ = EarlierRescueNotice(workingDirectory_);
+  if (!earlierRescue_.empty()) {
+    notices_ << earlierRescue_ << '\n' << std::flush;
+    ShowLogNote(earlierRescue_, false);
+  }
 }
 
 // Two VELK_LOGs on one folder would follow the same decodes into the same
@@ -91,7 +97,7 @@ void Session::LogLabel_Click() {
   const std::vector<std::string> decodeFiles{
       JoinPath(workingDirectory_, std::string(kDecodeFileName)), std::string(kFallbackDecodePath)};
   LogLabelClick(*this, settings_, workingDirectory_, decodeFiles);
-  if (settings_.LogFlag == 1) ShowLogState();
+  if (settings_.LogFlag == 1) ShowLogNote(logBook_.Note(settings_.Fi2), false);
 }
 
 void Session::LogFile_Change() {
@@ -102,7 +108,7 @@ void Session::LogFile_Change() {
 // window as its close button does.
 void Session::Timer1_Timer() {
   if (platform::EndRequested()) return Form_Unload();
-  RetryKeptRecords();
+  ShowLogProgress();
   ShowClock();
 }
 
@@ -127,20 +133,20 @@ void Session::ShowClock() {
 
 // --- the log ---
 
-void Session::RetryKeptRecords() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!logBook_.RetryDue(now)) return;
-  if (logBook_.RetryKept(settings_.Fi2, now) > 0) SetLogFileColour(kRed);
-  ShowLogState();
-}
-
-// The log box's note (the log's path, or how many records wait and why) and
-// its warning background while records wait.
-void Session::ShowLogState() {
-  ShowLogNote(logBook_.Note(settings_.Fi2), logBook_.KeptCount() > 0);
+// What the log's writer did since the last tick. Red means a record is in
+// the file; while records wait (the log refused them or does not answer) the
+// box shows its warning and its note says how many, why and where they are
+// kept.
+void Session::ShowLogProgress() {
+  const LogBook::Progress progress = logBook_.TakeProgress();
+  if (progress.written > 0) SetLogFileColour(kRed);
+  if (progress.written > 0 || progress.waiting > 0 || progress.failing != warningShown_) {
+    ShowLogNote(logBook_.Note(settings_.Fi2), progress.failing);
+  }
 }
 
 void Session::ShowLogNote(std::string note, bool warning) {
+  if (!earlierRescue_.empty() && note != earlierRescue_) note += "\n" + earlierRescue_;
   if (warningShown_ != warning) {
     view_.SetBackground(LogFile, warning ? std::optional<Colour>(kWarningAmber) : std::nullopt);
     warningShown_ = warning;
@@ -196,11 +202,9 @@ void Session::AppendInfo(std::string_view displayLine) {
   pendingList_ += displayLine;
 }
 
+// Handed to the log's writer; the next tick tells what became of it.
 void Session::AppendLogRecord(const LogRecord& record) {
-  // Red means the record is in the file; a record that could not be written
-  // is kept by the log book and the colour stays as it was.
-  if (logBook_.Append(settings_.Fi2, record)) SetLogFileColour(kRed);
-  ShowLogState();
+  logBook_.Append(settings_.Fi2, record);
 }
 
 bool Session::Yield() {

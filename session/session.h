@@ -9,11 +9,13 @@
 //
 //   load       Form_Load      Timer1 starts; LogFlag is 0.
 //   tick       Timer1_Timer   the clock's face; what the log's writer did
-//                             (the log box turns red, its note and warning).
+//                             (the log box turns red, its note and warning);
+//                             a request from outside to end closes.
 //   click      Go_Click       the watch loop: each pass polls the decode
 //                             file, takes its new lines, shows each selected
 //                             decode (the list gets it at the pass's yield)
-//                             and hands its record to the log; then it
+//                             and hands its record to the log's writer,
+//                             which writes off this thread; then it
 //                             yields to the view, which handles its events
 //                             (waiting for one when there is nothing to
 //                             read). It returns once the window closes.
@@ -160,8 +162,7 @@ class Session final : private WatchWindow, private LogControls {
   void ShowWhereItLooks();
   void ShowPendingList();
   void RenewWakePaths();
-  void RetryKeptRecords();
-  void ShowLogState();
+  void ShowLogProgress();
   void ShowLogNote(std::string note, bool warning);
 
   SessionView& view_;
@@ -179,6 +180,7 @@ class Session final : private WatchWindow, private LogControls {
   std::optional<ClockFace> clockShown_;
   std::optional<std::string> logNoteShown_;
   bool warningShown_ = false;
+  std::string earlierRescue_;  // a rescue file from an earlier run, if any
   std::string decodePathShown_;
 
   // Display lines of the current pass, added to the list at its yield.

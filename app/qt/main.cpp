@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/qt/velk_logging.h"
+#include "common/platform.h"
 #include "common/process.h"
 #include "session/command_line.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     std::fputs(command.err.c_str(), stderr);
     return command.exitStatus;
   }
+  // Before any thread starts, so that every thread has it.
+  velk::platform::IgnoreBrokenPipes();
   velk::platform::CatchEndRequests();
   QApplication application(argc, argv);
   QGuiApplication::setDesktopFileName("io.github.velk_log.velk_log");

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <string>
@@ -61,31 +63,62 @@ std::vector<fs::path> RescueFiles(const fs::path& directory) {
   return found;
 }
 
-// A fresh directory of its own for every test, removed afterwards.
+// True once `done` holds; false when it still does not after ten seconds.
+bool Eventually(const std::function<bool()>& done) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The book's progress once every record handed over is in the log or the
+// log has failed; the records written meanwhile summed.
+LogBook::Progress Settled(LogBook& book) {
+  LogBook::Progress total;
+  Eventually([&] {
+    const LogBook::Progress now = book.TakeProgress();
+    total = {total.written + now.written, now.waiting, now.failing};
+    return now.waiting == 0 || now.failing;
+  });
+  return total;
+}
+
+// A fresh directory of its own for every test, removed afterwards, which
+// also takes the rescue files.
 class LogBookFileTest : public testing::Test {
  protected:
+  LogBook Book() { return LogBook(nullptr, kMaxKeptRecords, RescueFile(dir_.string())); }
+
   test_files::TempDir temp_;
   const fs::path& dir_ = temp_.Path();
   const fs::path log_ = dir_ / "MYLOG.TXT";
 };
 
 TEST_F(LogBookFileTest, WorkedExampleIsWrittenByteForByte) {
-  LogBook book;
-  EXPECT_TRUE(book.Append(log_.string(), kWorkedExample));
+  LogBook book = Book();
+  book.Append(log_.string(), kWorkedExample);
+  const LogBook::Progress progress = Settled(book);
   EXPECT_EQ(ReadFile(log_), kWorkedExampleLine);
-  EXPECT_EQ(book.KeptCount(), 0u);
+  EXPECT_EQ(progress.written, 1u);
+  EXPECT_EQ(progress.waiting, 0u);
+  EXPECT_FALSE(progress.failing);
+  EXPECT_EQ(book.Close(log_.string()), "");
 }
 
 TEST_F(LogBookFileTest, RecordsFollowEachOtherOneLineEach) {
-  LogBook book;
-  for (int n = 1; n <= 3; ++n) EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(n)));
+  LogBook book = Book();
+  for (int n = 1; n <= 3; ++n) book.Append(log_.string(), NumberedRecord(n));
+  EXPECT_EQ(Settled(book).written, 3u);
   EXPECT_EQ(ReadFile(log_), Lines({1, 2, 3}));
 }
 
 TEST_F(LogBookFileTest, EightBitAndNulBytesGoThroughUnchanged) {
   const LogRecord odd{std::string("07\xE9\x00", 4) + ",-1", std::string(", 1, \"\xFF\x01\"")};
-  LogBook book;
-  EXPECT_TRUE(book.Append(log_.string(), odd));
+  LogBook book = Book();
+  book.Append(log_.string(), odd);
+  Settled(book);
   EXPECT_EQ(ReadFile(log_), odd.pieceOne + odd.pieceTwo + "\r\n");
 }
 
@@ -93,102 +126,126 @@ TEST_F(LogBookFileTest, ExistingFileIsAppendedToNeverOverwritten) {
   // Also a file whose last line has no line end: nothing is added or removed.
   for (const std::string earlier : {"old record\r\n", "no line end"}) {
     WriteFile(log_, earlier);
-    LogBook book;
-    EXPECT_TRUE(book.Append(log_.string(), kWorkedExample));
-    EXPECT_TRUE(LogBook().Append(log_.string(), NumberedRecord(1)));
+    LogBook book = Book();
+    book.Append(log_.string(), kWorkedExample);
+    EXPECT_EQ(book.Close(log_.string()), "");
+    Book().Append(log_.string(), NumberedRecord(1));
     EXPECT_EQ(ReadFile(log_), earlier + kWorkedExampleLine + Lines({1}));
   }
 }
 
+// Records the log does not take are in the rescue file at once, named in
+// the note; once the log takes them they are in it in order and the rescue
+// file is gone.
 TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   const fs::path subdir = dir_ / "later";
   const std::string path = (subdir / "LOG.TXT").string();
-  LogBook book;
+  LogBook book = Book();
 
-  EXPECT_FALSE(book.Append(path, NumberedRecord(1)));
-  EXPECT_FALSE(book.Append(path, NumberedRecord(2)));
-  EXPECT_EQ(book.KeptCount(), 2u);
-  EXPECT_EQ(book.Note(path), "2 records waiting to be written (" +
-                                 test_files::MissingDirectoryReason() +
-                                 "); trying again every second");
+  book.Append(path, NumberedRecord(1));
+  book.Append(path, NumberedRecord(2));
+  ASSERT_TRUE(Eventually([&] {
+    return RescueFiles(dir_).size() == 1 && ReadFile(RescueFiles(dir_)[0]) == Lines({1, 2});
+  }));
+  const std::string note = "2 records waiting to be written (" + test_files::MissingDirectoryReason() +
+                           "); kept in " + RescueFiles(dir_)[0].string() +
+                           "; trying again every second";
+  EXPECT_TRUE(Eventually([&] { return book.Note(path) == note; })) << book.Note(path);
   EXPECT_FALSE(fs::exists(subdir));
 
   fs::create_directory(subdir);
-  EXPECT_TRUE(book.Append(path, NumberedRecord(3)));
-  EXPECT_TRUE(book.Append(path, NumberedRecord(4)));
-
-  EXPECT_EQ(ReadFile(path), Lines({1, 2, 3, 4}));
-  EXPECT_EQ(book.KeptCount(), 0u);
+  book.Append(path, NumberedRecord(3));
+  book.Append(path, NumberedRecord(4));
+  EXPECT_TRUE(Eventually([&] { return ReadFile(path) == Lines({1, 2, 3, 4}); }));
+  EXPECT_TRUE(Eventually([&] { return RescueFiles(dir_).empty(); }));
+  EXPECT_EQ(Settled(book).waiting, 0u);
   EXPECT_EQ(book.Note(path), path);
+  EXPECT_EQ(book.Close(path), "");
 }
 
 TEST_F(LogBookFileTest, UnwritableLogKeepsRecordsAndRecovers) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   fs::create_symlink("/dev/full", log_);
-  LogBook book;
+  LogBook book = Book();
 
-  EXPECT_FALSE(book.Append(log_.string(), NumberedRecord(1)));
-  EXPECT_FALSE(book.Append(log_.string(), NumberedRecord(2)));
-  EXPECT_EQ(book.KeptCount(), 2u);
+  book.Append(log_.string(), NumberedRecord(1));
+  book.Append(log_.string(), NumberedRecord(2));
+  EXPECT_TRUE(
+      Eventually([&] { return book.TakeProgress().waiting == 2 && !RescueFiles(dir_).empty(); }));
 
   fs::remove(log_);
-  EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(3)));
-  EXPECT_EQ(ReadFile(log_), Lines({1, 2, 3}));
-  EXPECT_EQ(book.KeptCount(), 0u);
+  book.Append(log_.string(), NumberedRecord(3));
+  EXPECT_TRUE(Eventually([&] { return ReadFile(log_) == Lines({1, 2, 3}); }));
+  EXPECT_EQ(book.Close(log_.string()), "");
+  EXPECT_TRUE(RescueFiles(dir_).empty());
 }
 
 TEST_F(LogBookFileTest, DirectoryInTheLogsPlaceKeepsRecordsAndRecovers) {
   fs::create_directory(log_);
-  LogBook book;
+  LogBook book = Book();
 
-  EXPECT_FALSE(book.Append(log_.string(), NumberedRecord(1)));
-  EXPECT_EQ(book.KeptCount(), 1u);
+  book.Append(log_.string(), NumberedRecord(1));
+  EXPECT_TRUE(Settled(book).failing);
   EXPECT_TRUE(fs::is_directory(log_));
 
   fs::remove(log_);
-  EXPECT_TRUE(book.Append(log_.string(), NumberedRecord(2)));
-  EXPECT_EQ(ReadFile(log_), Lines({1, 2}));
+  book.Append(log_.string(), NumberedRecord(2));
+  EXPECT_TRUE(Eventually([&] { return ReadFile(log_) == Lines({1, 2}); }));
 }
 
-// The close: a last try at the log, then what it still does not take goes to
-// the rescue file, byte for byte and in order, named in the notice for
-// standard error; with nowhere to save them the notice holds the records.
-// A share that stops answering (the log and the working directory on it)
-// holds the close up for well under a second.
+// The close: a last try at the log; what it still does not take is in the
+// rescue file (put there as soon as the log failed or stopped answering),
+// byte for byte and in order, named in the notice for standard error; with
+// nowhere to save them the notice holds the records. A share that stops
+// answering (the log and the working directory on it) holds the close up
+// for well under a second.
 TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
+  enum Stall { kNone, kAtTheClose, kFromTheStart };
   struct Case {
     bool mended;          // the log's directory made before the close
-    bool stalled;         // the working directory's file system stops answering
+    Stall stall;          // the working directory's file system stops answering
     bool directories;     // the working directory and the fallback exist
     const char* savedIn;  // "" for the log, else the directory; null: nowhere
     const char* reason;
   };
   const std::string missing = test_files::MissingDirectoryReason();
   const char* const kMissing = missing.c_str();
+  const char* const kNoAnswer = "no answer from the file system in time";
   const Case cases[] = {
-      {true, false, true, "", ""},
-      {false, false, true, "work", kMissing},
-      {true, true, true, "tmp", "no answer from the file system in time"},
-      {false, false, false, nullptr, kMissing},
+      {true, kNone, true, "", ""},
+      {false, kNone, true, "work", kMissing},
+      {true, kAtTheClose, true, "work", kNoAnswer},
+      {true, kFromTheStart, true, "tmp", kNoAnswer},
+      {false, kNone, false, nullptr, kMissing},
   };
   std::promise<void> stallOver;
   const std::shared_future<void> released = stallOver.get_future().share();
   for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
     TempDir temp;
     const std::string work = (temp.Path() / "work").string();
     const std::string log = work + "/SUB/LOG.TXT";
     if (c.directories) fs::create_directory(work);
     if (c.directories) fs::create_directory(temp.Path() / "tmp");
-    auto stalled = std::make_shared<std::atomic<bool>>(false);
+    auto stalled = std::make_shared<std::atomic<bool>>(c.stall == kFromTheStart);
     const AppendFunction append = [=](const std::string& path, std::string_view bytes) {
       if (!*stalled || !path.starts_with(work)) return platform::AppendWhole(path, bytes);
       released.wait();
       return platform::AppendOutcome{false, "stalled"};
     };
+    if (c.mended && c.stall == kFromTheStart) fs::create_directory(work + "/SUB");
     LogBook book(append, kMaxKeptRecords, RescueFile(work, temp.File("tmp"), append));
     for (int n = 1; n <= 3; ++n) book.Append(log, NumberedRecord(n));
-    if (c.mended) fs::create_directory(work + "/SUB");
-    *stalled = c.stalled;
+    if (c.stall != kFromTheStart) {
+      // The log fails: the records are saved before anything else happens.
+      EXPECT_TRUE(Eventually([&] {
+        const std::vector<fs::path> rescue = RescueFiles(temp.Path());
+        return c.savedIn ? rescue.size() == 1 && ReadFile(rescue[0]) == Lines({1, 2, 3})
+                         : book.Note(log).find("no rescue file") != std::string::npos;
+      }));
+    }
+    if (c.mended) fs::create_directories(work + "/SUB");
+    *stalled = c.stall != kNone;
 
     const auto closing = std::chrono::steady_clock::now();
     const std::string notice = book.Close(log);
@@ -212,24 +269,26 @@ TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
 }
 
 TEST_F(LogBookFileTest, EmptyPathKeepsTheRecord) {
-  LogBook book;
-  EXPECT_FALSE(book.Append("", kWorkedExample));
-  EXPECT_EQ(book.KeptCount(), 1u);
+  LogBook book = Book();
+  book.Append("", kWorkedExample);
+  const LogBook::Progress progress = Settled(book);
+  EXPECT_TRUE(progress.failing);
+  EXPECT_EQ(progress.waiting, 1u);
 }
 
 // An append stand-in that records every line it is given and fails the
 // calls whose (1-based) numbers are listed, or every call while `down`;
-// each call takes `slowness`.
+// each call takes `slowness`. Called on the log book's writer thread.
 struct FakeAppend {
+  std::mutex mutex;
   std::vector<std::string> calls;
   std::vector<std::size_t> failing;
   bool down = false;
-  std::chrono::milliseconds slowness{0};
   std::string written;
 
   AppendFunction Function() {
     return [this](const std::string&, std::string_view bytes) {
-      std::this_thread::sleep_for(slowness);
+      const std::lock_guard lock(mutex);
       calls.emplace_back(bytes);
       const bool fails =
           down || std::find(failing.begin(), failing.end(), calls.size()) != failing.end();
@@ -237,125 +296,148 @@ struct FakeAppend {
       return platform::AppendOutcome{!fails, fails ? "Disk on fire" : ""};
     };
   }
+  std::size_t Calls() {
+    const std::lock_guard lock(mutex);
+    return calls.size();
+  }
+  std::string Written() {
+    const std::lock_guard lock(mutex);
+    return written;
+  }
+  void Down(bool isDown) {
+    const std::lock_guard lock(mutex);
+    down = isDown;
+    calls.clear();
+  }
 };
 
+// A record that comes while the log fails makes the writer try the kept ones
+// again at once, before it; they are never overtaken, and none is written
+// twice.
 TEST(LogBookTest, FailedCallKeepsOrderAndNothingIsWrittenTwice) {
   struct Case {
     std::vector<std::size_t> failing;
-    std::vector<std::string> expectedCalls;  // line numbers as given to the writer
-    std::vector<bool> expectedResults;
+    // Per record handed over, the records given to the writer meanwhile.
+    std::vector<std::vector<std::string>> expectedCalls;
   };
   // Four records; the writer fails the listed calls.
   const std::vector<Case> cases{
-      {{}, {"1", "2", "3", "4"}, {true, true, true, true}},
+      {{}, {{"1"}, {"2"}, {"3"}, {"4"}}},
       // Record 2 fails once and goes first with record 3.
-      {{2}, {"1", "2", "2", "3", "4"}, {true, false, true, true}},
+      {{2}, {{"1"}, {"2"}, {"2", "3"}, {"4"}}},
       // The kept record fails again: record 3 is not even tried.
-      {{2, 3}, {"1", "2", "2", "2", "3", "4"}, {true, false, false, true}},
+      {{2, 3}, {{"1"}, {"2"}, {"2"}, {"2", "3", "4"}}},
       // The kept one goes through, the new one fails and is kept behind it.
-      {{2, 4}, {"1", "2", "2", "3", "3", "4"}, {true, false, false, true}},
-      {{1, 2, 3, 4}, {"1", "1", "1", "1"}, {false, false, false, false}},
+      {{2, 4}, {{"1"}, {"2"}, {"2", "3"}, {"3", "4"}}},
+      {{1, 2, 3, 4}, {{"1"}, {"1"}, {"1"}, {"1"}}},
   };
   for (const Case& c : cases) {
+    TempDir work;
     FakeAppend fake;
     fake.failing = c.failing;
-    LogBook book(fake.Function());
-    std::vector<bool> results;
-    for (int n = 1; n <= 4; ++n) results.push_back(book.Append("log", NumberedRecord(n)));
-
+    LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
+    std::vector<std::string> expected;
+    for (int n = 1; n <= 4; ++n) {
+      book.Append("log", NumberedRecord(n));
+      expected.insert(expected.end(), c.expectedCalls[n - 1].begin(), c.expectedCalls[n - 1].end());
+      EXPECT_TRUE(Eventually([&] { return fake.Calls() == expected.size(); }));
+    }
+    const bool allWritten = c.failing.size() < 4;
+    EXPECT_EQ(Settled(book).failing, !allWritten);
     std::vector<std::string> calledNumbers;
-    for (const std::string& line : fake.calls) calledNumbers.push_back(line.substr(3, 1));
-    EXPECT_EQ(calledNumbers, c.expectedCalls);
-    EXPECT_EQ(results, c.expectedResults);
-    EXPECT_EQ(fake.written, c.expectedResults.back() ? Lines({1, 2, 3, 4}) : "");
+    {
+      const std::lock_guard lock(fake.mutex);
+      for (const std::string& line : fake.calls) calledNumbers.push_back(line.substr(3, 1));
+    }
+    EXPECT_EQ(calledNumbers, expected);
+    EXPECT_EQ(fake.Written(), allWritten ? Lines({1, 2, 3, 4}) : "");
   }
 }
 
 TEST(LogBookTest, EachKeptRecordGoesInItsOwnCall) {
+  TempDir work;
   FakeAppend fake;
   fake.down = true;
-  LogBook book(fake.Function());
-  for (int n = 1; n <= 3; ++n) book.Append("log", NumberedRecord(n));
+  LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
+  for (int n = 1; n <= 3; ++n) {
+    book.Append("log", NumberedRecord(n));
+    EXPECT_TRUE(Eventually([&] { return fake.Calls() == static_cast<std::size_t>(n); }));
+  }
 
-  fake.down = false;
-  fake.calls.clear();
-  EXPECT_TRUE(book.Append("log", NumberedRecord(4)));
+  fake.Down(false);
+  book.Append("log", NumberedRecord(4));
+  EXPECT_TRUE(Eventually([&] { return fake.Calls() == 4; }));
 
   const std::vector<std::string> expected{Lines({1}), Lines({2}), Lines({3}), Lines({4})};
+  const std::lock_guard lock(fake.mutex);
   EXPECT_EQ(fake.calls, expected);
 }
 
 // Kept records are tried again on their own once a second, with no new
 // record to carry them: oldest first, each written once.
 TEST(LogBookTest, RetryWritesKeptRecordsOnTheirOwnInOrderNoneTwice) {
-  using std::chrono::milliseconds;
-  const LogBook::TimePoint start{};
+  TempDir work;
   FakeAppend fake;
   fake.down = true;
-  LogBook book(fake.Function());
-  EXPECT_FALSE(book.RetryDue(start));
+  LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
   for (int n = 1; n <= 3; ++n) book.Append("log", NumberedRecord(n));
-  EXPECT_FALSE(book.RetryDue(start));  // the second starts now
-  EXPECT_FALSE(book.RetryDue(start + milliseconds(999)));
-  ASSERT_TRUE(book.RetryDue(start + milliseconds(1000)));
-  EXPECT_EQ(book.RetryKept("log", start + milliseconds(1000)), 0u);
+  EXPECT_TRUE(Settled(book).failing);
 
   // Mended, but the second record fails once more: the next retry goes on
   // from it.
-  fake.down = false;
-  fake.calls.clear();
-  fake.failing = {2};
-  EXPECT_FALSE(book.RetryDue(start + milliseconds(1999)));
-  EXPECT_EQ(book.RetryKept("log", start + milliseconds(2000)), 1u);
-  EXPECT_TRUE(book.RetryDue(start + milliseconds(3000)));
-  EXPECT_EQ(book.RetryKept("log", start + milliseconds(3000)), 2u);
-
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{Lines({1}), Lines({2}), Lines({2}), Lines({3})}));
-  EXPECT_EQ(fake.written, Lines({1, 2, 3}));
-  EXPECT_EQ(book.Note("log"), "log");
-  EXPECT_FALSE(book.RetryDue(start + milliseconds(9000)));
-
-  // A backlog on a slow file is written a slice at a time, the next retry
-  // due at once; a record that comes meanwhile waits behind it.
-  fake.down = true;
-  for (int n = 4; n <= 8; ++n) book.Append("log", NumberedRecord(n));
-  fake.down = false;
-  fake.slowness = milliseconds(30);
-  const std::size_t firstSlice = book.RetryKept("log", start + milliseconds(10000));
-  EXPECT_LT(firstSlice, 3u);
-  EXPECT_EQ(book.Note("log"), RecordCount(5 - firstSlice) + " waiting to be written");
-  EXPECT_TRUE(book.RetryDue(start + milliseconds(10000)));
-  EXPECT_FALSE(book.Append("log", NumberedRecord(9)));
-  for (int slice = 0; slice < 10 && book.RetryDue(start + milliseconds(10000)); ++slice) {
-    book.RetryKept("log", start + milliseconds(10000));
+  {
+    const std::lock_guard lock(fake.mutex);
+    fake.down = false;
+    fake.calls.clear();
+    fake.failing = {2};
   }
-  EXPECT_EQ(fake.written, Lines({1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_TRUE(Eventually([&] { return fake.Written() == Lines({1, 2, 3}); }));
+  const LogBook::Progress progress = Settled(book);
+  EXPECT_EQ(progress.waiting, 0u);
+  EXPECT_FALSE(progress.failing);
+  {
+    const std::lock_guard lock(fake.mutex);
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{Lines({1}), Lines({2}), Lines({2}), Lines({3})}));
+  }
+  EXPECT_EQ(book.Note("log"), "log");
+  EXPECT_TRUE(Eventually([&] { return RescueFiles(work.Path()).empty(); }));
 }
 
-// Beyond the limit of kept records the oldest go to the rescue file instead,
-// in order; the log later takes the rest.
+// Beyond the limit of records waiting the oldest stay in the rescue file
+// alone; the log later takes the rest, and the rescue file keeps them all.
 TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
   struct Case {
     std::size_t maxKept;
-    std::string rescued;
     std::string logged;
   };
-  for (const Case& c :
-       {Case{3, Lines({1, 2}), Lines({3, 4, 5, 6})}, Case{0, Lines({1, 2, 3, 4, 5}), Lines({6})}}) {
+  for (const Case& c : {Case{3, Lines({3, 4, 5, 6})}, Case{0, Lines({6})}}) {
     TempDir work;
     FakeAppend fake;
     fake.down = true;
     LogBook book(fake.Function(), c.maxKept, RescueFile(work.Path().string()));
-    for (int n = 1; n <= 5; ++n) EXPECT_FALSE(book.Append("log", NumberedRecord(n)));
-    EXPECT_EQ(book.KeptCount(), c.maxKept);
+    for (int n = 1; n <= 5; ++n) book.Append("log", NumberedRecord(n));
+    EXPECT_TRUE(Eventually([&] { return book.TakeProgress().waiting == c.maxKept; }));
 
-    fake.down = false;
-    EXPECT_TRUE(book.Append("log", NumberedRecord(6)));
-    EXPECT_EQ(fake.written, c.logged);
+    fake.Down(false);
+    book.Append("log", NumberedRecord(6));
+    EXPECT_TRUE(Eventually([&] { return fake.Written() == c.logged; }));
     const std::vector<fs::path> rescue = RescueFiles(work.Path());
     ASSERT_EQ(rescue.size(), 1u);
-    EXPECT_EQ(ReadFile(rescue[0]), c.rescued);
+    EXPECT_EQ(ReadFile(rescue[0]), Lines({1, 2, 3, 4, 5}));
+    EXPECT_EQ(book.Close("log"), "VELK_LOG: 5 records could not be written to log; saved in " +
+                                     rescue[0].string() + "\n");
   }
+}
+
+// Rescue files left by an earlier run are told at the start, one line.
+TEST_F(LogBookFileTest, RescueFilesFromAnEarlierRunAreTold) {
+  EXPECT_EQ(EarlierRescueNotice(dir_.string()).find(dir_.string()), std::string::npos);
+  const fs::path left = dir_ / "VELK_LOG-unsaved-20240822-071259.TXT";
+  WriteFile(left, Lines({1}));
+  EXPECT_EQ(
+      EarlierRescueNotice(dir_.string()),
+      "VELK_LOG: a rescue file from an earlier run holds records not in the log: " + left.string());
 }
 
 #ifdef VELK_HAVE_FILE_SIZE_LIMIT
@@ -386,14 +468,20 @@ TEST_F(LogBookDeathTest, ShortWriteIsCutBackAndTheRecordKept) {
         if (outcome.failure != std::generic_category().message(EFBIG)) fail("wrong reason");
         if (ReadFile(path) != before) fail("short write left in the file");
 
-        LogBook book;
-        if (book.Append(path, kWorkedExample)) fail("record reported written");
-        if (book.KeptCount() != 1 || ReadFile(path) != before) fail("record not kept whole");
+        LogBook book = Book();
+        book.Append(path, kWorkedExample);
+        const LogBook::Progress kept = Settled(book);
+        if (!kept.failing || kept.waiting != 1 || ReadFile(path) != before) {
+          fail("record not kept whole");
+        }
 
         limit.rlim_cur = unlimited;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) fail("cannot lift the limit");
-        if (!book.Append(path, NumberedRecord(1))) fail("no recovery");
-        if (ReadFile(path) != before + kWorkedExampleLine + Lines({1})) fail("wrong content");
+        book.Append(path, NumberedRecord(1));
+        if (!Eventually(
+                [&] { return ReadFile(path) == before + kWorkedExampleLine + Lines({1}); })) {
+          fail("no recovery");
+        }
         std::_Exit(0);
       },
       testing::ExitedWithCode(0), "");

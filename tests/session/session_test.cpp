@@ -215,53 +215,68 @@ TEST_F(SessionTest, ALogArmedAfterGoIsNotGreenAndTurnsRedWithItsFirstRecord) {
   EXPECT_EQ(view[window::LogLabel].text, "Log File");
 }
 
-// A log that cannot be written: the box's note says how many records wait
-// and why, the clock's ticks write them once the log can be written, and the
-// note goes back to the path. What still waits at the close goes to a rescue
-// file, named on standard error.
+// A log that cannot be written: the record is on disk in the rescue file at
+// once, the box shows its warning and its note says how many records wait,
+// why and where they are kept; once the log can be written they go there,
+// the rescue file goes and the note is the path again. What still waits at
+// the close stays in the rescue file, named on standard error.
 TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
   AppendFile(Work("ALL.TXT"), "");
   FakeView view(work_.Path().string());
   view.ArmLog("sub/log");
   const std::string logPath = Work("SUB/LOG.TXT");
   const std::string reason = test_files::MissingDirectoryReason();
-  const std::string waiting =
-      "1 record waiting to be written (" + reason + "); trying again every second";
+  const auto rescues = [&] {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(work_.Path())) {
+      if (entry.path().filename().string().starts_with("VELK_LOG-unsaved-")) {
+        found.push_back(entry.path());
+      }
+    }
+    return found;
+  };
+  // The record waits in the rescue file, and the box says so.
+  const auto kept = [&](const std::string& line) {
+    const std::vector<fs::path> files = rescues();
+    return files.size() == 1 && ReadFile(files[0]) == line &&
+           view[window::LogFile].background == kWarningAmber &&
+           view[window::LogFile].note == "1 record waiting to be written (" + reason +
+                                             "); kept in " + files[0].string() +
+                                             "; trying again every second";
+  };
   bool greenWhileWaiting = false;
   const std::size_t done = view.WhileWatching({
       [&] {
         AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
         return true;
       },
-      [&] { return view[window::LogFile].note == waiting; },
+      [&] { return kept(kWorkedLogLine); },
       [&] {
         greenWhileWaiting = view[window::LogFile].colour == kBrightGreen;
         return fs::create_directory(work_.Path() / "SUB");
       },
       // No new decode: the retry writes the kept record.
-      [&] { return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].note == logPath; },
+      [&] {
+        return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].note == logPath &&
+               rescues().empty() && !view[window::LogFile].background;
+      },
       [&] { return view[window::LogFile].colour == kRed; },
       [&] {
         fs::rename(work_.Path() / "SUB", work_.Path() / "SUB2");
         AppendFile(Work("ALL.TXT"), kSecondExample + "\r\n");
         return true;
       },
-      [&] { return view[window::LogFile].note == waiting; },
+      [&] { return kept(kSecondLogLine); },
   });
   EXPECT_EQ(done, 7u);
   EXPECT_TRUE(greenWhileWaiting);
 
-  std::vector<fs::path> rescues;
-  for (const auto& entry : fs::directory_iterator(work_.Path())) {
-    if (entry.path().filename().string().starts_with("VELK_LOG-unsaved-")) {
-      rescues.push_back(entry.path());
-    }
-  }
-  ASSERT_EQ(rescues.size(), 1u);
-  EXPECT_EQ(ReadFile(rescues[0]), kSecondLogLine);
+  const std::vector<fs::path> left = rescues();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(ReadFile(left[0]), kSecondLogLine);
   EXPECT_EQ(ReadFile(work_.Path() / "SUB2" / "LOG.TXT"), kWorkedLogLine);
   EXPECT_EQ(view.notices.str(), "VELK_LOG: 1 record could not be written to " + logPath + " (" +
-                                    reason + "); saved in " + rescues[0].string() + "\n");
+                                    reason + "); saved in " + left[0].string() + "\n");
 }
 
 // Two VELK_LOGs on one folder would log every decode twice: the second says
