@@ -16,8 +16,9 @@ constexpr char kHelp[] =
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
     "\n"
-    "Records the log file cannot take are kept and written later; those still\n"
-    "waiting at the end go to VELK_LOG-unsaved-<date>-<time>.TXT, whose path is\n"
+    "Records the log file does not take are kept on disk at once, in\n"
+    "VELK_LOG-unsaved-<date>-<time>.TXT, and written to the log as soon as it\n"
+    "takes them; what still waits at the end stays there, and its path is\n"
     "printed on standard error. See man VELK_LOG.\n";
 
 }  // namespace
