@@ -84,12 +84,14 @@ void FollowedFile::Grow(std::uint64_t length, TimePoint now) {
   length_ = length;
   dateDue_ = true;
   readFailed_ = false;
+  grewAt_ = now;
   const std::uint64_t grown = length - restLength_;
   if (!copiedFrom_ && grown > DecoderGrowthIn(now - restSince_)) copiedFrom_ = restLength_;
   if (grown > kGrowthReadAtOnce) settling_ = true;
 }
 
 void FollowedFile::AtRest(TimePoint now) {
+  if (settling_ && now - grewAt_ < kLargeGrowthRestWait) return;
   settling_ = false;
   restLength_ = length_;
   restSince_ = now;

@@ -23,10 +23,11 @@
 //     lines before it are still taken, of it only the last line. Anything
 //     less is the decoder's, however large: after the program was stopped or
 //     kept waiting, every line written meanwhile is taken;
-//   - a growth of more than kGrowthReadAtOnce waits for a poll that finds
-//     the file at rest before it is read, so neither the start nor the
-//     middle of a large write still going on is taken for decodes, and the
-//     last line of a file copied in is the one that ends the copy;
+//   - a growth of more than kGrowthReadAtOnce waits until the file has kept
+//     its length for kLargeGrowthRestWait before it is read, so neither the
+//     start nor the middle of a large write still going on is taken for
+//     decodes, and the last line of a file copied in is the one that ends
+//     the copy;
 //   - a last line without a line end may still be being written: it is
 //     taken once the file has kept its length for kUnendedLineWait, and not
 //     again when its line end comes later.
@@ -62,6 +63,11 @@ inline constexpr std::uint64_t kDecoderBytesPerSecond = 64 * 1024;
 // The largest growth read as soon as a poll finds it. A decoder's lines
 // come in far less; more may be the first pages of a large write.
 inline constexpr std::uint64_t kGrowthReadAtOnce = 4 * 1024;
+
+// How long a larger growth must have kept its length before it is judged
+// and read: a large write still going on can stand still between two polls
+// while its writer waits for the processor.
+inline constexpr std::chrono::milliseconds kLargeGrowthRestWait{100};
 
 // How many of the bytes read last are read again, before the next ones, to
 // tell that the file still holds them.
@@ -144,6 +150,7 @@ class FollowedFile {
   TimePoint restSince_{};         // and when that was seen
   TimePoint polledAt_{};          // the latest poll of the path
   bool settling_ = false;         // a growth waits for the file to be at rest
+  TimePoint grewAt_{};            // the latest poll that found the file grown
   bool dateDue_ = false;
   bool readFailed_ = false;  // the latest read did not succeed
 
