@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (the posix thread
 # model, for std::thread and std::mutex). The runtime is linked statically,
 # so every .exe runs on its own without MinGW's DLLs beside it. Built

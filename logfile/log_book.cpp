@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "logfile/log_book.h"
 
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velk_decoder_sim: a stand-in for the decoder that appends decode lines to
 // a decode file. Run with --help for the options.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velk_expected_log: prints the log records that VELK_LOG writes for the
 // decode lines in a file, one record per line that carries the sync marker
 // "*", in the file's order, byte for byte as they go into the log file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velk_xclose [--destroy] WINDOW-ID: sends the window the WM_DELETE_WINDOW
 // message that a window manager sends when its close button is clicked; with
 // --destroy, destroys the window from outside instead, as another X client

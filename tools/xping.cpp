@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velk_xping WINDOW-ID: sends the window the _NET_WM_PING message a window
 // manager sends to see whether a program still responds, and waits up to ten
 // seconds for the answer. A program answers once it has handled the events

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the program installs on Linux and its Debian package (scripts/package):
 # the program, its menu entry, icons, manual page, AppStream metadata and the
 # package's copyright file, changelog and lintian overrides.

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; The VELK_LOG installer: VELK_LOG.exe with its README.txt and LICENSE.txt in
 ; Program Files, a Start-menu shortcut that starts it in a folder it can write
 ; its log to, and an uninstaller (Uninstall.exe, made from uninstall.nsi) that

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # VELK_LOG.exe end to end under Wine on a virtual X display, driven with
 # xdotool as an operator would: the window opens with its title and only its
 # two buttons (Esc and Enter start nothing); a log is armed; Go; decode lines

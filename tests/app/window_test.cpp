@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt window on the offscreen platform: its controls built from the
 // window's table, the routing of its events to the session, its colours,
 // the list's scrolling and caret, and its yield, which runs the watch loop

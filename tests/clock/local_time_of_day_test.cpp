@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "clock/local_time_of_day.h"
 
 #include <gtest/gtest.h>

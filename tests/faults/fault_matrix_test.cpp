@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fault matrix: the watch loop, with the log's real append step behind
 // it, against decode files and log files that misbehave the way they do in
 // the field. Every case names what the program must do with the fault:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a decode line: cutting the fields and building both
 // renderings never fails, and the texts keep their shape whatever the line
 // holds.

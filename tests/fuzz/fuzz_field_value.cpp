@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FieldValue and FieldText on arbitrary input: they never fail, FieldValue
 // reads what a plain reference reading of the same rules reads, and
 // FieldValue gives back what FieldText wrote, to the digits it wrote (15

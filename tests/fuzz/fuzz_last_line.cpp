@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The backward last-line reader against the forward reference reader on
 // arbitrary file contents, chunk sizes and read failures.
 //
