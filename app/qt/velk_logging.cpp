@@ -61,41 +61,6 @@ QFont ToQFont(const table::Font& form) {
   return font;
 }
 
-// Keeps the list's view and the operator's caret while text goes in at its
-// end: the view follows new decodes while it shows the end of the list; an
-// operator reading further up keeps the view, and the caret of someone
-// typing in the list stays where it is.
-class ListPlace {
- public:
-  explicit ListPlace(QPlainTextEdit* list)
-      : list_(list),
-        following_(Scroll()->value() == Scroll()->maximum()),
-        viewed_(Scroll()->value()),
-        anchor_(list->textCursor().anchor()),
-        position_(list->textCursor().position()) {}
-
-  void Restore() {
-    const QTextCursor caret = list_->textCursor();
-    if (caret.anchor() != anchor_ || caret.position() != position_) {
-      // A caret at the end was pushed along by the new text.
-      QTextCursor kept(list_->document());
-      kept.setPosition(anchor_);
-      kept.setPosition(position_, QTextCursor::KeepAnchor);
-      list_->setTextCursor(kept);
-    }
-    Scroll()->setValue(following_ ? Scroll()->maximum() : viewed_);
-  }
-
- private:
-  QScrollBar* Scroll() const { return list_->verticalScrollBar(); }
-
-  QPlainTextEdit* list_;
-  bool following_;
-  int viewed_;
-  int anchor_;
-  int position_;
-};
-
 }  // namespace
 
 VELK_Logging::VELK_Logging(QWidget* parent)
@@ -285,16 +250,24 @@ void VELK_Logging::SetNote(table::Id control, std::string_view note) {
 
 void VELK_Logging::AppendToList(std::string_view lines) {
   auto* list = static_cast<QPlainTextEdit*>(Control(table::Info));
-  // The decode file's bytes are 8-bit text in the system's encoding.
-  QString text = QString::fromLocal8Bit(lines.data(), static_cast<qsizetype>(lines.size()));
-  text.replace("\r\n", "\n");
-  ListPlace place(list);
-  // Appended at the very end, after whatever the list holds (also text the
-  // operator typed), without rebuilding the list's text.
+  // The view follows new decodes while it shows the list's end; an operator
+  // reading further up keeps the view, and the caret of someone typing in
+  // the list stays where it is, also at the end.
+  QScrollBar* scroll = list->verticalScrollBar();
+  const bool following = scroll->value() == scroll->maximum();
+  const int viewed = scroll->value();
+  QTextCursor caret = list->textCursor();
+  caret.setKeepPositionOnInsert(true);
+  // Appended at the very end, after whatever the list holds, without
+  // rebuilding its text. The decode file's bytes are 8-bit text in the
+  // system's encoding.
   QTextCursor end(list->document());
   end.movePosition(QTextCursor::End);
-  end.insertText(text);
-  place.Restore();
+  end.insertText(QString::fromLocal8Bit(lines.data(), static_cast<qsizetype>(lines.size()))
+                     .replace("\r\n", "\n"));
+  caret.setKeepPositionOnInsert(false);  // typing moves it on again
+  list->setTextCursor(caret);
+  scroll->setValue(following ? scroll->maximum() : viewed);
 }
 
 std::string VELK_Logging::UpperCase(std::string_view text) const {
