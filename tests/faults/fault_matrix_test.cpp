@@ -56,6 +56,7 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::Eventually;
 using test_files::LocalNoon;
 using test_files::TempDir;
 using Lines = std::vector<std::string>;
@@ -82,16 +83,6 @@ std::string Logged(const std::string& time, const std::string& message = "ABC DE
 }
 const std::string kFallbackCaption =
     std::string(kFallbackDecodePath) + "\r\n" + std::string(kWaitingCaption);
-
-// True once `done` holds; false when it still does not after ten seconds.
-bool Eventually(const std::function<bool()>& done) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // A log record of its own for every `n`, and its line.
 LogRecord Numbered(int n) {

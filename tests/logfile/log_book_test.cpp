@@ -34,6 +34,7 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::Eventually;
 using test_files::ReadFile;
 using test_files::TempDir;
 using test_files::WriteFile;
@@ -62,16 +63,6 @@ std::vector<fs::path> RescueFiles(const fs::path& directory) {
     found.push_back(entry.path());
   }
   return found;
-}
-
-// True once `done` holds; false when it still does not after ten seconds.
-bool Eventually(const std::function<bool()>& done) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 // The book's progress once every record handed over is in the log or the
@@ -148,9 +139,9 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   ASSERT_TRUE(Eventually([&] {
     return RescueFiles(dir_).size() == 1 && ReadFile(RescueFiles(dir_)[0]) == Lines({1, 2});
   }));
-  const std::string note = "2 records waiting to be written (" + test_files::MissingDirectoryReason() +
-                           "); kept in " + RescueFiles(dir_)[0].string() +
-                           "; trying again every second";
+  const std::string note = "2 records waiting to be written (" +
+                           test_files::MissingDirectoryReason() + "); kept in " +
+                           RescueFiles(dir_)[0].string() + "; trying again every second";
   EXPECT_TRUE(Eventually([&] { return book.Note(path) == note; })) << book.Note(path);
   EXPECT_FALSE(fs::exists(subdir));
 

@@ -10,12 +10,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 namespace velk::test_files {
 
@@ -42,6 +44,16 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// True once `done` holds; false when it still does not after ten seconds.
+inline bool Eventually(const std::function<bool()>& done) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 // What the system says of an append to a file in a directory that does not
 // exist ("No such file or directory" on POSIX).
