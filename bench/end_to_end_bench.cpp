@@ -16,6 +16,8 @@
 //                            --name N --results R
 //   end_to_end_bench bursts  --pid P --decode-file F --log-file L --count C
 //                            [--seed S] --name N --results R
+//   end_to_end_bench fill    --pid P --decode-file F --log-file L --count C
+//                            [--burst-lines B] [--seed S] --name N --results R
 //   end_to_end_bench shown   --decode-file F --clipboard T --name N --results R
 //   end_to_end_bench report  --results R
 //
@@ -46,6 +48,7 @@
 #include "tools/text_files.h"
 #include "watch/decode_file.h"
 #include "watch/decode_line.h"
+#include "watch/followed_file.h"
 
 namespace {
 
@@ -397,6 +400,55 @@ int RunBursts(const Options& options) {
   return 0;
 }
 
+// Many decodes fed fast, to see what the program holds once its list is
+// full: bursts of up to --burst-lines lines, each burst in one write call and
+// no larger than the program reads as soon as it sees it, the next burst
+// written once every record of this one is in the log. Memory at the end.
+int RunFill(const Options& options) {
+  Results results(options);
+  const pid_t pid = static_cast<pid_t>(options.Number("--pid"));
+  DecodeSource source(static_cast<std::uint64_t>(options.Number("--seed", 5)));
+  ChangeWaiter waiter;
+  const std::string logFile = options.Text("--log-file");
+  waiter.Watch(std::filesystem::path(logFile).parent_path().string());
+  Channel velk(options.Text("--decode-file"), logFile);
+
+  const long count = options.Number("--count", 100000);
+  const long burstLines = std::max(1L, options.Number("--burst-lines", 50));
+  long written = 0;
+  long bursts = 0;
+  std::optional<Decode> carried;  // made for the last burst, too large for it
+  const auto start = Clock::now();
+  while (written < count && velk.missesInARow < kMissesBeforeGivingUp) {
+    std::string bytes;
+    std::vector<std::string> records;
+    while (written < count && static_cast<long>(records.size()) < burstLines) {
+      Decode decode = carried ? std::move(*carried) : source.Next();
+      carried.reset();
+      if (!records.empty() && bytes.size() + decode.line.size() > velk::kGrowthReadAtOnce) {
+        carried = std::move(decode);
+        break;
+      }
+      bytes += decode.line;
+      records.push_back(std::move(decode.record));
+      ++written;
+    }
+    velk.TimeBurst(bytes, records, waiter);
+    ++bursts;
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+
+  results.Put("count", static_cast<double>(count));
+  results.Put("lines", static_cast<double>(written));
+  results.Put("bursts", static_cast<double>(bursts));
+  results.Put("burst_lines", static_cast<double>(burstLines));
+  results.Put("seconds", wall);
+  PutChannel(results, "", velk);
+  PutMemory(results, pid);
+  results.Put("loadavg", LoadAverage());
+  return 0;
+}
+
 // The list's text, copied out of the window, against the display line of
 // every marked line of the decode file.
 int RunShown(const Options& options) {
@@ -440,10 +492,12 @@ int main(int argc, char** argv) {
   if (command == "appends") return RunAppends(options);
   if (command == "flood") return RunFlood(options);
   if (command == "bursts") return RunBursts(options);
+  if (command == "fill") return RunFill(options);
   if (command == "shown") return RunShown(options);
   if (command == "report") return RunReport(options);
-  std::fprintf(stderr,
-               "usage: end_to_end_bench cpu|appends|flood|bursts|shown|report --OPTION VALUE ...\n"
-               "(run by scripts/bench; see the comment at the top of end_to_end_bench.cpp)\n");
+  std::fprintf(
+      stderr,
+      "usage: end_to_end_bench cpu|appends|flood|bursts|fill|shown|report --OPTION VALUE ...\n"
+      "(run by scripts/bench; see the comment at the top of end_to_end_bench.cpp)\n");
   return 2;
 }

@@ -63,6 +63,16 @@ class Table {
     Add({figure, known ? Format("%.2fx", ratio) : "n/a", goal, Judge(known, ratio <= limit)});
   }
 
+  // How much one figure grew over another; less than `limit`.
+  void Growth(const std::string& figure, const std::string& key, const std::string& base,
+              const char* pattern, double limit, const std::string& goal) {
+    const std::optional<double> top = Figure(key);
+    const std::optional<double> bottom = Figure(base);
+    const bool known = top && bottom;
+    const double grown = known ? *top - *bottom : NAN;
+    Add({figure, known ? Format(pattern, grown) : "n/a", goal, Judge(known, grown < limit)});
+  }
+
   // Items that arrived once, in order, byte for byte, out of `expected`.
   void AllInOrder(const std::string& figure, const std::string& inOrderKey,
                   const std::string& exactKey, long expected, bool isGoal) {
@@ -190,6 +200,24 @@ void AddFloodRows(Table& table) {
   table.Info("CPU per decode, last " + window + " of them", "flood.last_cpu_us", "%.0f us");
   table.Ratio("CPU per decode, last / first", "flood.last_cpu_us", "flood.first_cpu_us", 2,
               "<= 2x");
+}
+
+// As many decodes again, fed fast in bursts once the list is full: the list
+// keeps its newest lines only, so memory stays where it was. Then appends at
+// the operator's pace, against those at the start.
+void AddFillRows(Table& table) {
+  const long flood = table.Count("flood.count", 100000);
+  const long total = flood + table.Count("fill.count", 100000);
+  const std::string more = Thousands(table.Count("fill.count", 100000));
+  const std::string many = Thousands(total);
+  const std::string lines = Thousands(table.Count("fill.burst_lines", 50));
+  table.Info(more + " more, in bursts of up to " + lines + " lines: time", "fill.seconds",
+             "%.1f s");
+  table.AllInOrder(more + " more logged once, in order, byte for byte", "fill.in_order",
+                   "fill.exact", table.Count("fill.lines", total - flood), true);
+  table.Info("RSS after " + many + " decodes", "fill.rss_mib", "%.1f MiB");
+  table.Growth("RSS growth from " + Thousands(flood) + " to " + many + " decodes", "fill.rss_mib",
+               "flood.rss_mib", "%+.1f MiB", 5, "< 5 MiB");
   const std::string after = Thousands(table.Count("after.count", 500));
   table.Info("append -> log record p50 after them (" + after + ", 20-80 ms apart)", "after.p50_ms",
              "%.3f ms");
@@ -231,7 +259,7 @@ void AddWindowsRows(Table& table) {
 
 bool PrintResultsTable(const std::map<std::string, double>& given) {
   std::map<std::string, double> figures = given;
-  for (const char* phase : {"flood", "end"}) {
+  for (const char* phase : {"flood", "fill", "end"}) {
     const std::string prefix = phase;
     for (const char* kind : {"rss", "hwm"}) {
       const auto found = figures.find(prefix + "." + kind + "_kib");
@@ -251,6 +279,7 @@ bool PrintResultsTable(const std::map<std::string, double>& given) {
   AddFirstDecodeRows(table);
   AddBurstRows(table);
   AddFloodRows(table);
+  AddFillRows(table);
   table.Below("window closed: program ended (exit status)", "end.exit_status", "%.0f", 1, "0");
   return table.Print();
 }
