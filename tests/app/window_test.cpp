@@ -136,6 +136,7 @@ class WindowTest : public QObject {
 
  private slots:
   void initialLayout() {
+    WorkingDirectory work;  // one VELK_LOG per folder: each test has its own
     VELK_Logging window;
     // Looked at before any event is processed: the clock's first tick, a
     // millisecond after load, fills TimeNow.
@@ -173,6 +174,7 @@ class WindowTest : public QObject {
   }
 
   void tabOrderAndAccessibleNames() {
+    WorkingDirectory work;  // one VELK_LOG per folder: each test has its own
     VELK_Logging window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -189,6 +191,7 @@ class WindowTest : public QObject {
   }
 
   void programTextChangeRaisesChangeEvent() {
+    WorkingDirectory work;  // one VELK_LOG per folder: each test has its own
     VELK_Logging window;
     auto* logFile = window.findChild<QLineEdit*>("LogFile");
     auto* logLabel = window.findChild<QPushButton*>("LogLabel");
@@ -197,6 +200,7 @@ class WindowTest : public QObject {
   }
 
   void closeBeforeGoEndsProgram() {
+    WorkingDirectory work;  // one VELK_LOG per folder: each test has its own
     VELK_Logging window;
     window.show();
     QEventLoop application;
@@ -234,6 +238,7 @@ class WindowTest : public QObject {
   }
 
   void clockRunsFromLoad() {
+    WorkingDirectory work;  // one VELK_LOG per folder: each test has its own
     VELK_Logging window;
     window.show();
     auto* timeNow = window.findChild<QLineEdit*>("TimeNow");
