@@ -256,8 +256,8 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   QScrollBar* scroll = list->verticalScrollBar();
   const bool following = scroll->value() == scroll->maximum();
   const int viewed = scroll->value();
-  QTextCursor caret = list->textCursor();
-  caret.setKeepPositionOnInsert(true);
+  const int anchor = list->textCursor().anchor();
+  const int position = list->textCursor().position();
   // Appended at the very end, after whatever the list holds, without
   // rebuilding its text. The decode file's bytes are 8-bit text in the
   // system's encoding.
@@ -265,8 +265,13 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   end.movePosition(QTextCursor::End);
   end.insertText(QString::fromLocal8Bit(lines.data(), static_cast<qsizetype>(lines.size()))
                      .replace("\r\n", "\n"));
-  caret.setKeepPositionOnInsert(false);  // typing moves it on again
-  list->setTextCursor(caret);
+  QTextCursor caret = list->textCursor();
+  if (caret.anchor() != anchor || caret.position() != position) {
+    // A caret at the end was pushed along by the new text.
+    caret.setPosition(anchor);
+    caret.setPosition(position, QTextCursor::KeepAnchor);
+    list->setTextCursor(caret);
+  }
   scroll->setValue(following ? scroll->maximum() : viewed);
 }
 
