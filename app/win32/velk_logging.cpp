@@ -19,6 +19,8 @@ constexpr UINT_PTR kTimer1 = 1;
 // focus tabs into it: a selection would hide the colour that tells the log's
 // state.
 constexpr UINT kDeselectLogFile = WM_APP + 1;
+// Posted by the folder watch when a watched folder changed.
+constexpr UINT kFolderChanged = WM_APP + 2;
 
 // The window's own style: it may be enlarged to read long decodes.
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
@@ -263,11 +265,7 @@ std::optional<table::Id> VELK_Logging::IdOfControl(HWND control) const {
 
 int VELK_Logging::Run() {
   MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (window_ != nullptr && IsDialogMessageW(window_, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message);
   return 0;
 }
 
@@ -299,6 +297,10 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return *brush;
       }
       break;
+    case kFolderChanged:
+      folderChanges_.Taken();
+      session_.DecodeFileChanged();
+      return 0;
     case kDeselectLogFile:
       SendMessageW(Control(table::LogFile), EM_SETSEL, static_cast<WPARAM>(-1), 0);
       return 0;
@@ -512,28 +514,47 @@ void VELK_Logging::StopTimer1() {
 // The system's notification on a folder covers the files in it, so the
 // decode file needs no watch of its own.
 void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
+  folderChanges_.PostTo(window_, kFolderChanged);
   folderChanges_.Watch(paths.folders);
 }
 
+// Waiting, the loop sleeps in GetMessage alone and makes its pass after each
+// message: a tick, a folder's change (posted by the folder watch), a click.
+// Under Wine each call is a round trip to the Wine server, so a tick costs
+// one call and no other look at the queue.
 void VELK_Logging::ProcessEvents(bool wait) {
-  if (!DispatchPending() || !wait) return;
-  if (folderChanges_.WaitForMessageOrChange()) session_.DecodeFileChanged();
-  DispatchPending();
+  if (!wait) {
+    DispatchPending();
+    return;
+  }
+  MSG message;
+  const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+  if (got < 0) return;
+  if (got == 0) {
+    // For the message loop that runs once the watch loop has ended.
+    PostQuitMessage(static_cast<int>(message.wParam));
+    return;
+  }
+  Dispatch(message);
 }
 
-bool VELK_Logging::DispatchPending() {
+void VELK_Logging::DispatchPending() {
   MSG message;
   while (!session_.Closing() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // For the message loop that runs once the watch loop has ended.
       PostQuitMessage(static_cast<int>(message.wParam));
-      return false;
+      return;
     }
-    if (IsDialogMessageW(window_, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+    Dispatch(message);
   }
-  return !session_.Closing();
+}
+
+// The dialog manager first, for Tab, the arrows and the buttons' keys.
+void VELK_Logging::Dispatch(MSG& message) {
+  if (window_ != nullptr && IsDialogMessageW(window_, &message)) return;
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
 }
 
 // Hands the keyboard focus on before a control that holds it is hidden or

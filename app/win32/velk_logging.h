@@ -49,8 +49,9 @@ class VELK_Logging final : private velk::SessionView {
   HWND Control(velk::window::Id id) const { return controls_[id]; }
   std::optional<velk::window::Id> IdOfControl(HWND control) const;
 
-  // Dispatches every pending message; false once the window has gone.
-  bool DispatchPending();
+  // Dispatches every pending message, until the close begins.
+  void DispatchPending();
+  void Dispatch(MSG& message);
   bool ListShowsItsEnd() const;
   void DropOldestLines();
   void ScrollListToLine(int firstVisible);
@@ -91,7 +92,7 @@ class VELK_Logging final : private velk::SessionView {
   std::array<std::optional<COLORREF>, velk::window::kControlCount> textColours_{};
   std::array<HBRUSH, velk::window::kControlCount> backgrounds_{};
 
-  // Folders whose changes wake the watch loop early.
+  // Folders whose changes wake the watch loop early, by a posted message.
   velk::platform::FolderChanges folderChanges_;
 
   velk::Session session_;
