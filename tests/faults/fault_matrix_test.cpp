@@ -252,11 +252,19 @@ class FaultMatrix : public ::testing::Test {
   }
 
   // The log once the log book's writer has done with what it was handed.
+  // The log file once the log's writer has written what it was handed (or
+  // given up on it); a long backlog is waited for while it shrinks.
   std::string Log() {
-    Eventually([&] {
-      const LogBook::Progress progress = window.book.TakeProgress();
-      return progress.waiting == 0 || progress.failing;
-    });
+    bool written = true;
+    while (written) {
+      written = false;
+      const bool settled = Eventually([&] {
+        const LogBook::Progress progress = window.book.TakeProgress();
+        written = written || progress.written > 0;
+        return progress.waiting == 0 || progress.failing;
+      });
+      if (settled) break;
+    }
     return test_files::ReadFile(LogPath());
   }
   bool Recovered() const {
