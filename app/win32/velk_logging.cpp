@@ -314,6 +314,8 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SIZE:
       PlaceControls();
+      // The controls that moved with the bottom edge are drawn anew.
+      RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
       return 0;
     case WM_GETMINMAXINFO: {
       // Never smaller than the table's size.
