@@ -83,8 +83,9 @@ class SessionView {
   // paths change, and every second, since a watch on a replaced file can be
   // lost.
   virtual void WakeOnChanges(const WakePaths& paths) = 0;
-  // Handles every pending window event; with `wait`, first waits until there
-  // is one (a click, a tick, a watched change).
+  // Handles the window's pending events; with `wait`, first waits until there
+  // is one (a click, a tick, a watched change). A view may handle only the
+  // event it waited for: the next pass's yield takes the next.
   virtual void ProcessEvents(bool wait) = 0;
   // Tells the operator something that ends the program, and waits until it
   // was read (a message box).
