@@ -48,6 +48,20 @@ struct LogBook::Shared {
   bool AllRescued() const { return waiting.empty() || waiting.back().number <= rescued; }
   std::string Reason(Clock::time_point now) const { return Stuck(now) ? kNoAnswer : failure; }
 
+  // Runs `change` on the rescue file with the lock released, so that the
+  // writer and the window thread go on meanwhile, and reads back which files
+  // it holds. Whether `change` succeeded.
+  template <typename Change>
+  bool ChangeRescueFile(std::unique_lock<std::mutex>& lock, Change change) {
+    busy = true;
+    lock.unlock();
+    const bool done = change(rescue);
+    lock.lock();
+    busy = false;
+    files = rescue.Files();
+    return done;
+  }
+
   std::mutex mutex;
   std::condition_variable changed;  // anything below changed
 
@@ -319,12 +333,8 @@ void LogBook::RescueRecords(const std::shared_ptr<Shared>& shared) {
     }
     if (count > 0) {
       const std::uint64_t first = last + 1 - count;
-      s.busy = true;
-      lock.unlock();
-      const bool saved = s.rescue.Save(lines, count);
-      lock.lock();
-      s.busy = false;
-      s.files = s.rescue.Files();
+      const bool saved =
+          s.ChangeRescueFile(lock, [&](RescueFile& rescue) { return rescue.Save(lines, count); });
       s.saveFailed = !saved;
       if (saved) {
         if (!s.rescueHolds) s.rescueFrom = first;
@@ -355,12 +365,8 @@ void LogBook::RescueRecords(const std::shared_ptr<Shared>& shared) {
         if (count++ == 0) oldest = entry.number;
         lines += entry.line;
       }
-      s.busy = true;
-      lock.unlock();
-      const bool replaced = s.rescue.Replace(lines, count);
-      lock.lock();
-      s.busy = false;
-      s.files = s.rescue.Files();
+      const bool replaced = s.ChangeRescueFile(
+          lock, [&](RescueFile& rescue) { return rescue.Replace(lines, count); });
       if (replaced) {
         s.rescueHolds = count > 0;
         s.rescueFrom = oldest;

@@ -223,17 +223,18 @@ void Session::ShowPendingList() {
 }
 
 // The working directory, where ALL.TXT may appear at any time, the decode
-// file followed, and its folder when that is another.
+// file followed, and its folder when that is another: built anew only when
+// the file followed changes (StartMsg's note then names it) or a renewal is
+// due, not at every pass.
 void Session::RenewWakePaths() {
-  if (decodePathShown_ != watcher_.DecodePath()) {
-    decodePathShown_ = watcher_.DecodePath();
-    view_.SetNote(StartMsg, "Looking at " + decodePathShown_);
-  }
-  WakePaths paths{watcher_.DecodePath(), {workingDirectory_}};
-  const std::string decodeFolder = FolderOf(paths.decodeFile);
-  if (decodeFolder != workingDirectory_) paths.folders.push_back(decodeFolder);
+  const std::string& decodePath = watcher_.DecodePath();
   const auto now = std::chrono::steady_clock::now();
-  if (wakePaths_ == paths && now - wakeRenewedAt_ < kWakeRenewal) return;
+  const bool moved = !wakePaths_ || wakePaths_->decodeFile != decodePath;
+  if (!moved && now - wakeRenewedAt_ < kWakeRenewal) return;
+  if (moved) view_.SetNote(StartMsg, "Looking at " + decodePath);
+  WakePaths paths{decodePath, {workingDirectory_}};
+  const std::string decodeFolder = FolderOf(decodePath);
+  if (decodeFolder != workingDirectory_) paths.folders.push_back(decodeFolder);
   view_.WakeOnChanges(paths);
   wakePaths_ = std::move(paths);
   wakeRenewedAt_ = now;

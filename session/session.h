@@ -182,7 +182,6 @@ class Session final : private WatchWindow, private LogControls {
   std::optional<std::string> logNoteShown_;
   bool warningShown_ = false;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
-  std::string decodePathShown_;
 
   // Display lines of the current pass, added to the list at its yield.
   std::string pendingList_;
