@@ -196,25 +196,6 @@ TEST_F(SessionTest, ADecodeIsShownAndLoggedAndTheLogBoxTellsItsState) {
   EXPECT_FALSE(view.session.Watching());
 }
 
-TEST_F(SessionTest, ALogArmedAfterGoIsNotGreenAndTurnsRedWithItsFirstRecord) {
-  AppendFile(Work("ALL.TXT"), "");
-  FakeView view(work_.Path().string());
-  std::optional<Colour> colourWhenArmed;
-  view.WhileWatching({
-      [&] {
-        view.ArmLog("late");
-        colourWhenArmed = view[window::LogFile].colour;
-        AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
-        return true;
-      },
-      [&] { return ReadFile(Work("LATE.TXT")) == kWorkedLogLine; },
-      [&] { return view[window::LogFile].colour == kRed; },
-  });
-  EXPECT_EQ(colourWhenArmed, std::nullopt);
-  EXPECT_FALSE(view[window::LogLabel].enabled);
-  EXPECT_EQ(view[window::LogLabel].text, "Log File");
-}
-
 // A log that cannot be written: the record is on disk in the rescue file at
 // once, the box shows its warning and its note says how many records wait,
 // why and where they are kept; once the log can be written they go there,

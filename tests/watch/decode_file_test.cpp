@@ -128,7 +128,6 @@ TEST(VirtualStorePath, PathsInFoldersWindowsVirtualisesMapToTheUsersStore) {
       {"C:/windows/ALL.TXT", store + "\\VirtualStore\\windows/ALL.TXT"},
       {"D:\\Program Files\\VELK\\ALL.TXT", none},  // not the system drive
       {"C:\\Program Files", none},                 // the folder itself
-      {"C:\\Program Files\\", none},
       {"C:\\Program Files Old\\ALL.TXT", none},
       {"C:\\Users\\op\\ALL.TXT", none},
       {"C:\\Program Files\\..\\Users\\ALL.TXT", none},
