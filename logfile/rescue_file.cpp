@@ -51,8 +51,11 @@ bool FinishedBy(std::chrono::steady_clock::time_point deadline, std::function<vo
 
 std::string TemporaryDirectory() {
   std::error_code error;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
   if (error) return {};
+  // Windows names it with a separator at its end; a file joined to it would
+  // then carry two.
+  if (folder.has_relative_path() && !folder.has_filename()) folder = folder.parent_path();
   const std::u8string utf8 = folder.u8string();
   return std::string(utf8.begin(), utf8.end());
 }

@@ -81,7 +81,11 @@ LogBook::Progress Settled(LogBook& book) {
 // also takes the rescue files.
 class LogBookFileTest : public testing::Test {
  protected:
-  LogBook Book() { return LogBook(nullptr, kMaxKeptRecords, RescueFile(dir_.string())); }
+  // The rescue file's fallback is the test's own folder too, not the
+  // system's temporary folder, which outlives the test.
+  LogBook Book() {
+    return LogBook(nullptr, kMaxKeptRecords, RescueFile(dir_.string(), dir_.string()));
+  }
 
   test_files::TempDir temp_;
   const fs::path& dir_ = temp_.Path();
@@ -327,7 +331,8 @@ TEST(LogBookTest, FailedCallKeepsOrderAndNothingIsWrittenTwice) {
     TempDir work;
     FakeAppend fake;
     fake.failing = c.failing;
-    LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
+    LogBook book(fake.Function(), kMaxKeptRecords,
+                 RescueFile(work.Path().string(), work.Path().string()));
     std::vector<std::string> expected;
     for (int n = 1; n <= 4; ++n) {
       book.Append("log", NumberedRecord(n));
@@ -350,7 +355,8 @@ TEST(LogBookTest, EachKeptRecordGoesInItsOwnCall) {
   TempDir work;
   FakeAppend fake;
   fake.down = true;
-  LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
+  LogBook book(fake.Function(), kMaxKeptRecords,
+               RescueFile(work.Path().string(), work.Path().string()));
   for (int n = 1; n <= 3; ++n) {
     book.Append("log", NumberedRecord(n));
     EXPECT_TRUE(Eventually([&] { return fake.Calls() == static_cast<std::size_t>(n); }));
@@ -371,7 +377,8 @@ TEST(LogBookTest, RetryWritesKeptRecordsOnTheirOwnInOrderNoneTwice) {
   TempDir work;
   FakeAppend fake;
   fake.down = true;
-  LogBook book(fake.Function(), kMaxKeptRecords, RescueFile(work.Path().string()));
+  LogBook book(fake.Function(), kMaxKeptRecords,
+               RescueFile(work.Path().string(), work.Path().string()));
   for (int n = 1; n <= 3; ++n) book.Append("log", NumberedRecord(n));
   EXPECT_TRUE(Settled(book).failing);
 
@@ -407,7 +414,8 @@ TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
     TempDir work;
     FakeAppend fake;
     fake.down = true;
-    LogBook book(fake.Function(), c.maxKept, RescueFile(work.Path().string()));
+    LogBook book(fake.Function(), c.maxKept,
+                 RescueFile(work.Path().string(), work.Path().string()));
     for (int n = 1; n <= 5; ++n) book.Append("log", NumberedRecord(n));
     EXPECT_TRUE(Eventually([&] { return book.TakeProgress().waiting == c.maxKept; }));
 
