@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The measuring half of the end-to-end benchmark of the real VELK_LOG binary.
 // scripts/bench drives the window as an operator would (Xvfb, xdotool) and
 // calls this program for each measurement; every figure goes as one

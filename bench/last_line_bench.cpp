@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long finding a decode file's last line takes, by reading backwards
 // from the end against reading the whole file forwards, for files from
 // 4 KiB to 4 GiB; and how much memory the backward read takes for a 1 GiB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velk_xclipboard: prints the text on the X clipboard (the CLIPBOARD
 // selection as UTF-8) to standard output, also when its owner hands it over
 // in pieces (INCR). The end-to-end benchmark copies the window's list with

@@ -72,7 +72,6 @@ void Session::ShowWhereItLooks() {
 void Session::Form_Unload() {
   if (closing_) return;
   closing_ = true;
-  view_.StopTimer1();
   ShowPendingList();
   notices_ << logBook_.Close(settings_.Fi2) << std::flush;
   view_.EndProgram();
@@ -107,6 +106,7 @@ void Session::LogFile_Change() {
 // A request from outside to end (a signal, the console's close) closes the
 // window as its close button does.
 void Session::Timer1_Timer() {
+  if (closing_) return;
   if (platform::EndRequested()) return Form_Unload();
   ShowLogProgress();
   ShowClock();

@@ -77,7 +77,6 @@ class SessionView {
   // The system's upper-case form of a text, for every script.
   virtual std::string UpperCase(std::string_view text) const = 0;
   virtual void StartTimer1(std::chrono::milliseconds interval) = 0;
-  virtual void StopTimer1() = 0;
   // From now on, a change in any of these wakes the waiting yield (and is
   // told to the session through DecodeFileChanged). Called again when the
   // paths change, and every second, since a watch on a replaced file can be
@@ -90,7 +89,7 @@ class SessionView {
   // Tells the operator something that ends the program, and waits until it
   // was read (a message box).
   virtual void Tell(std::string_view message) = 0;
-  // Ends the program after the close: the window goes, status 0.
+  // Ends the program after the close: the window and Timer1 go, status 0.
   virtual void EndProgram() = 0;
 };
 

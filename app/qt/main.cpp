@@ -23,13 +23,13 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setDesktopFileName("io.github.velk_log.velk_log");
   static VELK_Logging* window = nullptr;
   VELK_Logging shown;
-  if (shown.Ended()) return 0;  // another VELK_LOG follows this folder
+  if (shown.session().Closing()) return 0;  // another VELK_LOG follows this folder
   // When the display goes (a logout, the X server ending), the toolkit ends
   // the process from inside its event loop: the window's close still runs.
   window = &shown;
   std::atexit([] {
-    if (window == nullptr || window->Ended()) return;
-    window->CloseWithoutDisplay();
+    if (window == nullptr || window->session().Closing()) return;
+    window->session().CloseWithoutWindow();
     std::_Exit(0);
   });
   shown.show();

@@ -41,6 +41,11 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The Qt property that holds a control's text.
+const char* TextProperty(table::Id control) {
+  return table::kControls[control].kind == table::Kind::kMultiLineTextBox ? "plainText" : "text";
+}
+
 // "MS Sans Serif" is a Windows font. Where it is missing, the fonts closest
 // to it in metrics stand in, rather than the desktop's default font.
 void SubstituteFormFonts() {
@@ -206,26 +211,17 @@ void VELK_Logging::Disable(table::Id control) {
 }
 
 std::string VELK_Logging::Text(table::Id control) const {
-  QWidget* widget = Control(control);
-  QString text;
-  if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
-  if (auto* box = qobject_cast<QLineEdit*>(widget)) text = box->text();
-  if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) text = list->toPlainText();
-  if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
   // Qt shows line breaks as LF; the program's texts break with CR LF.
-  return text.replace('\n', "\r\n").toStdString();
+  return Control(control)
+      ->property(TextProperty(control))
+      .toString()
+      .replace('\n', "\r\n")
+      .toStdString();
 }
 
 void VELK_Logging::SetText(table::Id control, std::string_view text) {
-  QWidget* widget = Control(control);
-  const QString shown = FromUtf8(text).replace("\r\n", "\n");
-  if (auto* button = qobject_cast<QPushButton*>(widget)) button->setText(shown);
-  if (auto* box = qobject_cast<QLineEdit*>(widget)) box->setText(shown);
-  if (auto* list = qobject_cast<QPlainTextEdit*>(widget)) list->setPlainText(shown);
-  if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(shown);
-    PlaceControls();
-  }
+  Control(control)->setProperty(TextProperty(control), FromUtf8(text).replace("\r\n", "\n"));
+  if (table::kControls[control].kind == table::Kind::kLabel) PlaceControls();
 }
 
 void VELK_Logging::SetTextColour(table::Id control, velk::Colour colour) {
@@ -283,23 +279,14 @@ void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
   Timer1->start(interval);
 }
 
-void VELK_Logging::StopTimer1() {
-  Timer1->stop();
-}
-
+// Watched afresh each time, since a watch on a replaced file can be lost; a
+// path that does not exist yet fails quietly and is tried again next time.
 void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
+  const QStringList watched = changeNotifier_->files() + changeNotifier_->directories();
+  if (!watched.isEmpty()) changeNotifier_->removePaths(watched);
   QStringList wanted{QString::fromStdString(paths.decodeFile)};
   for (const std::string& folder : paths.folders) wanted << QString::fromStdString(folder);
-  QStringList watched = changeNotifier_->files() + changeNotifier_->directories();
-  QStringList stale;
-  for (const QString& path : watched) {
-    if (!wanted.contains(path)) stale << path;
-  }
-  if (!stale.isEmpty()) changeNotifier_->removePaths(stale);
-  for (const QString& path : wanted) {
-    // Fails quietly while the path does not exist; tried again later.
-    if (!watched.contains(path)) changeNotifier_->addPath(path);
-  }
+  changeNotifier_->addPaths(wanted);
 }
 
 void VELK_Logging::ProcessEvents(bool wait) {
@@ -313,6 +300,7 @@ void VELK_Logging::Tell(std::string_view message) {
 }
 
 void VELK_Logging::EndProgram() {
+  Timer1->stop();
   hide();
   QCoreApplication::exit(0);
 }

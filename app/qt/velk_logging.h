@@ -25,16 +25,11 @@ class VELK_Logging final : public QWidget,
   explicit VELK_Logging(QWidget* parent = nullptr);
   ~VELK_Logging() override;
 
-  // The window's fields: LogFlag is 1 once a log file is armed, Fi2 its path.
-  int LogFlag() const { return session_.LogFlag(); }
-  const std::string& Fi2() const { return session_.Fi2(); }
-  // True once Go has started the watch loop and it has not yet ended.
-  bool Watching() const { return session_.Watching(); }
-  // The program has ended (or never started: another VELK_LOG follows this
-  // folder).
-  bool Ended() const { return session_.Closing(); }
-  // The close when the display has gone and the window with it.
-  void CloseWithoutDisplay() { session_.CloseWithoutWindow(); }
+  // The running program behind the window: LogFlag, Fi2, whether it
+  // watches, whether it has ended (or never started: another VELK_LOG follows
+  // this folder), and the close when the display has gone.
+  velk::Session& session() { return session_; }
+  const velk::Session& session() const { return session_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -60,7 +55,6 @@ class VELK_Logging final : public QWidget,
   void AppendToList(std::string_view lines) override;
   std::string UpperCase(std::string_view text) const override;
   void StartTimer1(std::chrono::milliseconds interval) override;
-  void StopTimer1() override;
   void WakeOnChanges(const velk::WakePaths& paths) override;
   void ProcessEvents(bool wait) override;
   void Tell(std::string_view message) override;

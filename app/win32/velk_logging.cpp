@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/win32/velk_logging.h"
 
 #include <commctrl.h>
@@ -40,12 +41,17 @@ COLORREF ToColorRef(velk::Colour colour) {
   return RGB(colour.red, colour.green, colour.blue);
 }
 
+// A function of user32 that Windows before 10 lacks; null there.
+template <typename Function>
+Function User32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
 // The monitor's dots per inch for a window: per monitor where the system
 // tells it (Windows 10 and later), the screen's otherwise.
 UINT DotsPerInchOf(HWND window) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
   if (getDpiForWindow != nullptr) {
     const UINT dpi = getDpiForWindow(window);
     if (dpi != 0) return dpi;
@@ -59,9 +65,8 @@ UINT DotsPerInchOf(HWND window) {
 // The outer size of a window whose client area is `width` x `height`.
 SIZE FrameSizeFor(int width, int height, UINT dotsPerInch) {
   RECT rect{0, 0, width, height};
-  using AdjustForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  const auto adjustForDpi = reinterpret_cast<AdjustForDpiFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  const auto adjustForDpi =
+      User32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
   if (adjustForDpi != nullptr) {
     adjustForDpi(&rect, kWindowStyle, FALSE, 0, dotsPerInch);
   } else {
@@ -118,6 +123,22 @@ WORD IdOf(table::Id id) {
   return static_cast<WORD>(100 + id);
 }
 
+// The list keeps the newest lines; the oldest go, a tenth of the limit at a
+// time, so that the list's text is not moved for every decode.
+void DropOldestLines(HWND list) {
+  const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
+  if (lines <= table::kListLines + table::kListLines / 10) return;
+  const auto end = SendMessageW(list, EM_LINEINDEX, lines - table::kListLines, 0);
+  SendMessageW(list, EM_SETSEL, 0, end);
+  SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+}
+
+void ScrollListToLine(HWND list, int firstVisible) {
+  const auto now = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
+  if (now != firstVisible) SendMessageW(list, EM_LINESCROLL, 0, firstVisible - now);
+}
+
 }  // namespace
 
 VELK_Logging::VELK_Logging(HINSTANCE instance)
@@ -131,26 +152,18 @@ VELK_Logging::~VELK_Logging() {
     if (brush != nullptr) DeleteObject(brush);
   }
   if (accessibility_ != nullptr) accessibility_->Release();
-  if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
-  if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
 
 bool VELK_Logging::Create(int showCommand) {
   const INITCOMMONCONTROLSEX common{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&common);
 
-  bigIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kVelkIcon), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                           LR_DEFAULTCOLOR));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kVelkIcon), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
   windowClass.hInstance = instance_;
-  windowClass.hIcon = bigIcon_;
-  windowClass.hIconSm = smallIcon_;
+  // The system takes the small icon from the same resource.
+  windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(kVelkIcon));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   windowClass.lpszClassName = kWindowClass;
@@ -450,28 +463,16 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
   SendMessageW(list, EM_SETSEL, selectionStart, static_cast<LPARAM>(selectionEnd));
-  DropOldestLines();
+  DropOldestLines(list);
   // The list follows new decodes while it shows its end; scrolled back, the
   // operator's view stays where it is.
   if (following) {
     SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
   } else {
-    ScrollListToLine(firstVisible);
+    ScrollListToLine(list, firstVisible);
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
-}
-
-// The list keeps the newest lines; the oldest go, a tenth of the limit at a
-// time, so that the list's text is not moved for every decode.
-void VELK_Logging::DropOldestLines() {
-  const HWND list = Control(table::Info);
-  const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
-  if (lines <= table::kListLines + table::kListLines / 10) return;
-  const auto end = SendMessageW(list, EM_LINEINDEX, lines - table::kListLines, 0);
-  SendMessageW(list, EM_SETSEL, 0, end);
-  SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-  SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(-1), 0);
 }
 
 // True while the list's last line is in view.
@@ -492,12 +493,6 @@ bool VELK_Logging::ListShowsItsEnd() const {
   return firstVisible + linesInView >= lines;
 }
 
-void VELK_Logging::ScrollListToLine(int firstVisible) {
-  const HWND list = Control(table::Info);
-  const auto now = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
-  if (now != firstVisible) SendMessageW(list, EM_LINESCROLL, 0, firstVisible - now);
-}
-
 std::string VELK_Logging::UpperCase(std::string_view text) const {
   // The system's own rules, for every script the name may be typed in.
   std::wstring wide = Utf16FromUtf8(text);
@@ -507,10 +502,6 @@ std::string VELK_Logging::UpperCase(std::string_view text) const {
 
 void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
   SetTimer(window_, kTimer1, static_cast<UINT>(interval.count()), nullptr);
-}
-
-void VELK_Logging::StopTimer1() {
-  KillTimer(window_, kTimer1);
 }
 
 // The system's notification on a folder covers the files in it, so the
@@ -523,31 +514,19 @@ void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
 // Waiting, the loop sleeps in GetMessage alone and makes its pass after each
 // message: a tick, a folder's change (posted by the folder watch), a click.
 // Under Wine each call is a round trip to the Wine server, so a tick costs
-// one call and no other look at the queue.
+// one call and no other look at the queue. Not waiting, it dispatches every
+// pending message until the close begins. A WM_QUIT is put back for the
+// message loop that runs once the watch loop has ended.
 void VELK_Logging::ProcessEvents(bool wait) {
-  if (!wait) {
-    DispatchPending();
+  MSG message;
+  if (wait) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got > 0) Dispatch(message);
+    if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
     return;
   }
-  MSG message;
-  const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-  if (got < 0) return;
-  if (got == 0) {
-    // For the message loop that runs once the watch loop has ended.
-    PostQuitMessage(static_cast<int>(message.wParam));
-    return;
-  }
-  Dispatch(message);
-}
-
-void VELK_Logging::DispatchPending() {
-  MSG message;
   while (!session_.Closing() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // For the message loop that runs once the watch loop has ended.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
+    if (message.message == WM_QUIT) return PostQuitMessage(static_cast<int>(message.wParam));
     Dispatch(message);
   }
 }

@@ -49,12 +49,8 @@ class VELK_Logging final : private velk::SessionView {
   HWND Control(velk::window::Id id) const { return controls_[id]; }
   std::optional<velk::window::Id> IdOfControl(HWND control) const;
 
-  // Dispatches every pending message, until the close begins.
-  void DispatchPending();
   void Dispatch(MSG& message);
   bool ListShowsItsEnd() const;
-  void DropOldestLines();
-  void ScrollListToLine(int firstVisible);
   void MoveFocusFrom(HWND control);
 
   // What the session does to the window.
@@ -68,7 +64,6 @@ class VELK_Logging final : private velk::SessionView {
   void AppendToList(std::string_view lines) override;
   std::string UpperCase(std::string_view text) const override;
   void StartTimer1(std::chrono::milliseconds interval) override;
-  void StopTimer1() override;
   void WakeOnChanges(const velk::WakePaths& paths) override;
   void ProcessEvents(bool wait) override;
   void Tell(std::string_view message) override;
@@ -80,8 +75,6 @@ class VELK_Logging final : private velk::SessionView {
   UINT dotsPerInch_ = velk::window::kDesignDotsPerInch;
   HFONT formFont_ = nullptr;
   HFONT clockFont_ = nullptr;
-  HICON bigIcon_ = nullptr;
-  HICON smallIcon_ = nullptr;
   HWND tips_ = nullptr;
   std::array<bool, velk::window::kControlCount> hasTip_{};
   // Gives controls their accessible descriptions; null where the system has

@@ -169,8 +169,8 @@ class WindowTest : public QObject {
     QCOMPARE(window.findChild<QPlainTextEdit*>("Info")->verticalScrollBarPolicy(),
              Qt::ScrollBarAlwaysOn);
     QVERIFY(window.findChild<QPushButton*>("LogLabel")->isEnabled());
-    QCOMPARE(window.LogFlag(), 0);
-    QVERIFY(window.Fi2().empty());
+    QCOMPARE(window.session().LogFlag(), 0);
+    QVERIFY(window.session().Fi2().empty());
   }
 
   void tabOrderAndAccessibleNames() {
@@ -219,22 +219,22 @@ class WindowTest : public QObject {
     QTest::mouseClick(logLabel, Qt::LeftButton);
     QVERIFY(logFile->isVisible());
     QCOMPARE(logLabel->text(), QString("Set Log File"));
-    QCOMPARE(window.LogFlag(), 0);
+    QCOMPARE(window.session().LogFlag(), 0);
 
     QTest::keyClicks(logFile, "mylog");
     QCOMPARE(logLabel->text(), QString("Set It"));
     QTest::mouseClick(logLabel, Qt::LeftButton);
     const QString expected = work.Path() + "/MYLOG.TXT";
     QCOMPARE(logFile->text(), expected);
-    QCOMPARE(QString::fromStdString(window.Fi2()), expected);
-    QCOMPARE(window.LogFlag(), 1);
+    QCOMPARE(QString::fromStdString(window.session().Fi2()), expected);
+    QCOMPARE(window.session().LogFlag(), 1);
     QCOMPARE(logLabel->text(), QString("Log File"));
     QVERIFY(!logLabel->isEnabled());
 
     // Typing after arming only changes the caption.
     QTest::keyClicks(logFile, "x");
     QCOMPARE(logLabel->text(), QString("Set It"));
-    QCOMPARE(QString::fromStdString(window.Fi2()), expected);
+    QCOMPARE(QString::fromStdString(window.session().Fi2()), expected);
   }
 
   void clockRunsFromLoad() {
@@ -270,7 +270,7 @@ class WindowTest : public QObject {
     int exitCode = -1;
     const QList<Step> steps = {
         [&] {
-          startState = window.Watching() && !go->isVisible() && startMsg->isVisible() &&
+          startState = window.session().Watching() && !go->isVisible() && startMsg->isVisible() &&
                        timeNow->isVisible() && !info->isVisible();
           Append(decodePath, QByteArray(kWorkedExample) + "\r\n");
           return true;
@@ -299,7 +299,7 @@ class WindowTest : public QObject {
     QCOMPARE(info->toPlainText(), first + second);
     QCOMPARE(info->textCursor().position(), first.size() + 5);
     QCOMPARE(exitCode, 0);
-    QVERIFY(!window.Watching());
+    QVERIFY(!window.session().Watching());
   }
 
   void readableOnADesktopWithBigFonts() {
@@ -381,7 +381,7 @@ class WindowTest : public QObject {
     int exitCode = -1;
     WhileWatching(window, {Pause(20)}, &exitCode);
     QCOMPARE(exitCode, 0);
-    QVERIFY(!window.Watching());
+    QVERIFY(!window.session().Watching());
     QVERIFY(!window.isVisible());
   }
 };

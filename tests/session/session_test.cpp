@@ -98,7 +98,6 @@ class FakeView final : public SessionView {
     return upper;
   }
   void StartTimer1(std::chrono::milliseconds interval) override { timer1 = interval; }
-  void StopTimer1() override { timer1.reset(); }
   void WakeOnChanges(const WakePaths& paths) override { wakePaths = paths; }
   void ProcessEvents(bool /*wait*/) override {
     if (timer1) session.Timer1_Timer();
@@ -111,7 +110,10 @@ class FakeView final : public SessionView {
     if (next == script.size() || now - lastStep > std::chrono::seconds(5)) session.Form_Unload();
   }
   void Tell(std::string_view message) override { told = message; }
-  void EndProgram() override { ended = true; }
+  void EndProgram() override {
+    ended = true;
+    timer1.reset();
+  }
 
   const Control& operator[](Id id) const { return controls[id]; }
 
