@@ -31,6 +31,21 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// Runs `task` on a thread of its own, left to end on its own (or with the
+// process); the future holds what it returns, and waits for nothing when it
+// goes. With no thread to be had, runs it here: better late than lost.
+template <typename Result>
+std::future<Result> RunDetached(std::function<Result()> task) {
+  auto job = std::make_shared<std::packaged_task<Result()>>(std::move(task));
+  std::future<Result> result = job->get_future();
+  try {
+    std::thread([job] { (*job)(); }).detach();
+  } catch (const std::system_error&) {
+    (*job)();
+  }
+  return result;
+}
+
 }  // namespace
 
 std::string RecordCount(std::size_t count) {
@@ -38,15 +53,7 @@ std::string RecordCount(std::size_t count) {
 }
 
 bool FinishedBy(std::chrono::steady_clock::time_point deadline, std::function<void()> task) {
-  auto job = std::make_shared<std::packaged_task<void()>>(std::move(task));
-  std::future<void> finished = job->get_future();
-  try {
-    std::thread([job] { (*job)(); }).detach();
-  } catch (const std::system_error&) {
-    // No thread to be had: better late than lost.
-    (*job)();
-  }
-  return finished.wait_until(deadline) == std::future_status::ready;
+  return RunDetached(std::move(task)).wait_until(deadline) == std::future_status::ready;
 }
 
 std::string TemporaryDirectory() {
@@ -158,35 +165,32 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
   return notice;
 }
 
-std::string EarlierRescueNotice(const std::string& workingDirectory) {
-  auto folders = std::make_shared<const std::vector<std::string>>(
-      std::vector<std::string>{workingDirectory, TemporaryDirectory()});
-  auto found = std::make_shared<std::vector<std::string>>();
-  const bool answered =
-      FinishedBy(std::chrono::steady_clock::now() + kRescueWait, [folders, found] {
-        for (const std::string& folder : *folders) {
-          if (folder.empty()) continue;
-          std::error_code error;
-          for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
-               !error && entry != end; entry.increment(error)) {
-            const std::u8string utf8 = entry->path().filename().u8string();
-            const std::string name(utf8.begin(), utf8.end());
-            if (!name.starts_with(kRescuePrefix) || !name.ends_with(".TXT")) continue;
-            const std::string path = JoinPath(folder, name);
-            if (std::find(found->begin(), found->end(), path) == found->end()) {
-              found->push_back(path);
-            }
-          }
-        }
-      });
-  if (!answered || found->empty()) return {};
-  std::sort(found->begin(), found->end());
-  std::string notice =
-      found->size() == 1
-          ? "VELK_LOG: a rescue file from an earlier run holds records not in the log:"
-          : "VELK_LOG: rescue files from earlier runs hold records not in the log:";
-  for (const std::string& path : *found) notice += " " + path;
-  return notice;
+std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory) {
+  // This run's own rescue file, should the look take that long, is named
+  // for a later moment.
+  return RunDetached<std::string>([workingDirectory, latest = RescueFileName()] {
+    std::vector<std::string> found;
+    for (const std::string& folder : {workingDirectory, TemporaryDirectory()}) {
+      if (folder.empty()) continue;
+      std::error_code error;
+      for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
+           !error && entry != end; entry.increment(error)) {
+        const std::u8string utf8 = entry->path().filename().u8string();
+        const std::string name(utf8.begin(), utf8.end());
+        if (!name.starts_with(kRescuePrefix) || !name.ends_with(".TXT") || name > latest) continue;
+        const std::string path = JoinPath(folder, name);
+        if (std::find(found.begin(), found.end(), path) == found.end()) found.push_back(path);
+      }
+    }
+    if (found.empty()) return std::string();
+    std::sort(found.begin(), found.end());
+    std::string notice =
+        found.size() == 1
+            ? "VELK_LOG: a rescue file from an earlier run holds records not in the log:"
+            : "VELK_LOG: rescue files from earlier runs hold records not in the log:";
+    for (const std::string& path : found) notice += " " + path;
+    return notice;
+  });
 }
 
 }  // namespace velk

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,10 +99,11 @@ class RescueFile {
 std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
                          const std::string& reason);
 
-// A line for the operator when rescue files from an earlier run stand in
-// `workingDirectory` or in the system's temporary folder: they hold records
-// that never reached the log. Empty when there are none, or when the folders
-// cannot be looked at within kRescueWait.
-std::string EarlierRescueNotice(const std::string& workingDirectory);
+// Looks, on a thread of its own, for rescue files from an earlier run in
+// `workingDirectory` and in the system's temporary folder: they hold records
+// that never reached the log. Once the look is done the future holds a line
+// for the operator that names them, empty when there are none. A folder that
+// does not answer delays only the answer.
+std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory);
 
 }  // namespace velk

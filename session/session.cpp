@@ -34,12 +34,7 @@ void Session::Form_Load() {
   view_.StartTimer1(kTimer1Interval);
   settings_.LogFlag = 0;
   ShowWhereItLooks();
-  // Records an earlier run could not write are waiting for the operator.
-  earlierRescue_ = EarlierRescueNotice(workingDirectory_);
-  if (!earlierRescue_.empty()) {
-    notices_ << earlierRescue_ << '\n' << std::flush;
-    ShowLogNote(earlierRescue_, false);
-  }
+  earlierRescueLook_ = LookForEarlierRescue(workingDirectory_);
 }
 
 // Two VELK_LOGs on one folder would follow the same decodes into the same
@@ -108,6 +103,7 @@ void Session::LogFile_Change() {
 void Session::Timer1_Timer() {
   if (closing_) return;
   if (platform::EndRequested()) return Form_Unload();
+  ShowEarlierRescue();
   ShowLogProgress();
   ShowClock();
 }
@@ -143,6 +139,19 @@ void Session::ShowLogProgress() {
   if (progress.written > 0 || progress.waiting > 0 || progress.failing != warningShown_) {
     ShowLogNote(logBook_.Note(settings_.Fi2), progress.failing);
   }
+}
+
+// Records an earlier run could not write are waiting for the operator: told
+// on standard error and in the log box's note once the look has answered.
+void Session::ShowEarlierRescue() {
+  if (!earlierRescueLook_.valid() ||
+      earlierRescueLook_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    return;
+  }
+  earlierRescue_ = earlierRescueLook_.get();
+  if (earlierRescue_.empty()) return;
+  notices_ << earlierRescue_ << '\n' << std::flush;
+  ShowLogNote(logNoteShown_.value_or(earlierRescue_), warningShown_);
 }
 
 void Session::ShowLogNote(std::string note, bool warning) {

@@ -7,10 +7,13 @@
 // controls what the session decides (SessionView). Everything between the
 // events and the libraries lives here, once:
 //
-//   load       Form_Load      Timer1 starts; LogFlag is 0.
+//   load       Form_Load      Timer1 starts; LogFlag is 0; a look for an
+//                             earlier run's rescue files starts off this
+//                             thread.
 //   tick       Timer1_Timer   the clock's face; what the log's writer did
 //                             (the log box turns red, its note and warning);
-//                             a request from outside to end closes.
+//                             the look's answer, once there is one; a
+//                             request from outside to end closes.
 //   click      Go_Click       the watch loop: each pass polls the decode
 //                             file, takes its new lines, shows each selected
 //                             decode (the list gets it at the pass's yield)
@@ -24,6 +27,7 @@
 //                             error; the view then ends the program.
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -162,6 +166,7 @@ class Session final : private WatchWindow, private LogControls {
   void ShowWhereItLooks();
   void ShowPendingList();
   void RenewWakePaths();
+  void ShowEarlierRescue();
   void ShowLogProgress();
   void ShowLogNote(std::string note, bool warning);
 
@@ -180,6 +185,7 @@ class Session final : private WatchWindow, private LogControls {
   std::optional<ClockFace> clockShown_;
   std::optional<std::string> logNoteShown_;
   bool warningShown_ = false;
+  std::future<std::string> earlierRescueLook_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
 
   // Display lines of the current pass, added to the list at its yield.

@@ -432,11 +432,11 @@ TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
 
 // Rescue files left by an earlier run are told at the start, one line.
 TEST_F(LogBookFileTest, RescueFilesFromAnEarlierRunAreTold) {
-  EXPECT_EQ(EarlierRescueNotice(dir_.string()).find(dir_.string()), std::string::npos);
+  EXPECT_EQ(LookForEarlierRescue(dir_.string()).get().find(dir_.string()), std::string::npos);
   const fs::path left = dir_ / "VELK_LOG-unsaved-20240822-071259.TXT";
   WriteFile(left, Lines({1}));
   EXPECT_EQ(
-      EarlierRescueNotice(dir_.string()),
+      LookForEarlierRescue(dir_.string()).get(),
       "VELK_LOG: a rescue file from an earlier run holds records not in the log: " + left.string());
 }
 

@@ -262,6 +262,22 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
                                     reason + "); saved in " + left[0].string() + "\n");
 }
 
+// A rescue file an earlier run left is named on standard error and in the
+// log box's note, once the look for it, which the window does not wait for,
+// has answered.
+TEST_F(SessionTest, ARescueFileFromAnEarlierRunIsToldOnceFound) {
+  const std::string left = Work("VELK_LOG-unsaved-20240822-071259.TXT");
+  AppendFile(left, kWorkedLogLine);
+  FakeView view(work_.Path().string());
+  // The system's temporary folder, looked at too, may hold others.
+  const auto named = [&](const std::string& text) {
+    return text.starts_with("VELK_LOG: ") && text.find(" " + left) != std::string::npos;
+  };
+  view.WhileWatching({[&] { return named(view.notices.str()); }});
+  EXPECT_TRUE(named(view.notices.str()));
+  EXPECT_TRUE(named(view[window::LogFile].note));
+}
+
 // Two VELK_LOGs on one folder would log every decode twice: the second says
 // so and ends before it watches anything.
 TEST_F(SessionTest, ASecondSessionInTheSameFolderEndsAtOnce) {
