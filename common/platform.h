@@ -107,18 +107,26 @@ struct AppendOutcome {
   explicit operator bool() const { return written; }
 };
 
+// Whether an append waits until its bytes are on the disk itself, not only
+// in the system's cache: what a power cut right after it cannot take back.
+enum class Durability { kCached, kOnDisk };
+
 // Appends `bytes` to the file at `path`, creating it when absent, with one
 // unbuffered write on a file opened for appending, so that readers never see
 // half of it and other appenders never interleave inside it. When only part
 // could be written (a full disk) the file is cut back to the length it had
 // before, so it always ends where a whole append ended. Written when every
-// byte was written and the file closed without error.
-AppendOutcome AppendWhole(const std::string& path, std::string_view bytes);
+// byte was written (and, kOnDisk, is on the disk) and the file closed without
+// error.
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability);
 
-// As AppendWhole, and the bytes are on the disk itself, not only in the
-// system's cache, before it reports them written: what a power cut right
-// after it cannot take back.
-AppendOutcome AppendDurably(const std::string& path, std::string_view bytes);
+inline AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, Durability::kCached);
+}
+
+inline AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, Durability::kOnDisk);
+}
 
 // Asks the system to put what has been written to the file at `path` on the
 // disk itself, and waits for it. Nothing happens when the file cannot be

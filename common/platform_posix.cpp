@@ -164,9 +164,7 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   return std::make_unique<PosixReadOnlyFile>(fd);
 }
 
-namespace {
-
-AppendOutcome Append(const std::string& path, std::string_view bytes, bool durable) {
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability) {
   const int fd = OpenRetryingInterrupts(
       path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return {false, SystemMessage(errno)};
@@ -188,7 +186,7 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, bool durab
     while (::ftruncate(fd, start) != 0 && errno == EINTR) {
     }
   }
-  if (written && durable && regular) {
+  if (written && durability == Durability::kOnDisk && regular) {
     while (::fsync(fd) != 0) {
       if (errno == EINTR) continue;
       written = false;
@@ -210,16 +208,6 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, bool durab
   }
   if (written && closed) return {true, {}};
   return {false, SystemMessage(error)};
-}
-
-}  // namespace
-
-AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
-  return Append(path, bytes, false);
-}
-
-AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
-  return Append(path, bytes, true);
 }
 
 void FlushToDisk(const std::string& path) {

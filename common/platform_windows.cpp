@@ -299,7 +299,9 @@ void CutBack(const std::wstring& path, std::uint64_t length) {
   CloseHandle(handle);
 }
 
-AppendOutcome Append(const std::string& path, std::string_view bytes, bool durable) {
+}  // namespace
+
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability) {
   const std::wstring widePath = Wide(path);
   // Opened with append access only, so that every write lands at the end of
   // the file in one piece, whoever else appends. Shared with everyone, so
@@ -319,7 +321,7 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, bool durab
   DWORD error = called ? ERROR_DISK_FULL : GetLastError();
   if (bytes.size() > MAXDWORD) error = ERROR_INVALID_PARAMETER;
   bool written = called && wrote == bytes.size();
-  if (written && durable && regular && !FlushFileBuffers(handle)) {
+  if (written && durability == Durability::kOnDisk && regular && !FlushFileBuffers(handle)) {
     written = false;
     error = GetLastError();
   }
@@ -335,16 +337,6 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, bool durab
   if (sized && (!written || !closed)) CutBack(widePath, start);
   if (written && closed) return {true, {}};
   return {false, SystemMessage(error)};
-}
-
-}  // namespace
-
-AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
-  return Append(path, bytes, false);
-}
-
-AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
-  return Append(path, bytes, true);
 }
 
 void FlushToDisk(const std::string& path) {
