@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logfile/log_book.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -46,6 +48,14 @@ struct LogBook::Shared {
   bool Stuck(Clock::time_point now) const { return call && *call + kNoAnswerWait <= now; }
   bool Failing(Clock::time_point now) const { return failed || Stuck(now); }
   bool AllRescued() const { return waiting.empty() || waiting.back().number <= rescued; }
+  // The first waiting record the rescue file does not hold. The waiting
+  // records are numbered one after another, so it is found without a search.
+  std::deque<Entry>::const_iterator Unrescued() const {
+    if (waiting.empty() || rescued < waiting.front().number) return waiting.begin();
+    const std::uint64_t held =
+        std::min<std::uint64_t>(rescued - waiting.front().number + 1, waiting.size());
+    return waiting.begin() + static_cast<std::ptrdiff_t>(held);
+  }
   std::string Reason(Clock::time_point now) const { return Stuck(now) ? kNoAnswer : failure; }
 
   // Runs `change` on the rescue file with the lock released, so that the
@@ -223,9 +233,8 @@ std::string LogBook::Close(const std::string& path) {
   }
   std::string unsaved;
   std::size_t unsavedCount = 0;
-  for (const Shared::Entry& entry : shared->waiting) {
-    if (entry.number <= shared->rescued) continue;
-    unsaved += entry.line;
+  for (auto entry = shared->Unrescued(); entry != shared->waiting.end(); ++entry) {
+    unsaved += entry->line;
     ++unsavedCount;
   }
   if (unsavedCount > 0) {
@@ -275,12 +284,11 @@ void LogBook::WriteRecords(const std::shared_ptr<Shared>& shared) {
     const std::uint64_t number = s.waiting.front().number;
     const std::string line = s.waiting.front().line;
     const std::string path = s.path;
-    const AppendFunction append = s.append;
     s.call = now;
     s.tryNow = false;
     lock.unlock();
     s.changed.notify_all();
-    platform::AppendOutcome outcome = append(path, line);
+    platform::AppendOutcome outcome = s.append(path, line);
     lock.lock();
     s.call.reset();
     ++s.attempts;
@@ -319,16 +327,15 @@ void LogBook::RescueRecords(const std::shared_ptr<Shared>& shared) {
     std::uint64_t last = 0;
     std::optional<Clock::time_point> nextDue;
     if (now >= s.nextSave || s.closing) {
-      for (const Shared::Entry& entry : s.waiting) {
-        if (entry.number <= s.rescued) continue;
-        const bool refused = s.failed && entry.handed <= s.failedAt;
-        if (!all && !refused && entry.handed + kNoAnswerWait > now) {
-          nextDue = entry.handed + kNoAnswerWait;
+      for (auto entry = s.Unrescued(); entry != s.waiting.end(); ++entry) {
+        const bool refused = s.failed && entry->handed <= s.failedAt;
+        if (!all && !refused && entry->handed + kNoAnswerWait > now) {
+          nextDue = entry->handed + kNoAnswerWait;
           break;
         }
-        lines += entry.line;
+        lines += entry->line;
         ++count;
-        last = entry.number;
+        last = entry->number;
       }
     }
     if (count > 0) {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <future>
@@ -46,14 +45,23 @@ std::future<Result> RunDetached(std::function<Result()> task) {
   return result;
 }
 
+// Runs `task` on a thread of its own and waits kRescueWait for it: true when
+// it answered true by then. A task still running is left to end on its own
+// (or with the process), so it must own everything it touches.
+bool DoneInTime(std::function<bool()> task) {
+  std::future<bool> done = RunDetached(std::move(task));
+  if (done.wait_for(kRescueWait) != std::future_status::ready) return false;
+  try {
+    return done.get();
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string RecordCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
-}
-
-bool FinishedBy(std::chrono::steady_clock::time_point deadline, std::function<void()> task) {
-  return RunDetached(std::move(task)).wait_until(deadline) == std::future_status::ready;
 }
 
 std::string TemporaryDirectory() {
@@ -85,17 +93,15 @@ bool RescueFile::Save(std::string_view lines, std::size_t count) {
 bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, std::size_t count) {
   if (directory.empty()) return false;
   // The write owns copies of what it needs: it may outlive this call.
-  auto path = std::make_shared<const std::string>(JoinPath(directory, name_));
-  auto bytes = std::make_shared<const std::string>(lines);
-  auto written = std::make_shared<std::atomic<bool>>(false);
-  const bool answered = FinishedBy(std::chrono::steady_clock::now() + kRescueWait,
-                                   [append = append_, path, bytes, written] {
-                                     *written = static_cast<bool>(append(*path, *bytes));
-                                   });
-  if (!answered || !*written) return false;
+  const std::string path = JoinPath(directory, name_);
+  if (!DoneInTime([append = append_, path, bytes = std::string(lines)] {
+        return static_cast<bool>(append(path, bytes));
+      })) {
+    return false;
+  }
   auto file = std::find_if(saved_.begin(), saved_.end(),
-                           [&](const Saved& saved) { return saved.path == *path; });
-  if (file == saved_.end()) file = saved_.insert(file, {*path, 0});
+                           [&](const Saved& saved) { return saved.path == path; });
+  if (file == saved_.end()) file = saved_.insert(file, {path, 0});
   file->count += count;
   return true;
 }
@@ -104,24 +110,21 @@ bool RescueFile::Replace(std::string_view lines, std::size_t count) {
   if (count > 0) {
     if (name_.empty()) name_ = RescueFileName();
     // Written whole beside the file, then put in its place.
-    auto path = std::make_shared<const std::string>(JoinPath(Place(), name_));
-    auto bytes = std::make_shared<const std::string>(lines);
-    auto replaced = std::make_shared<std::atomic<bool>>(false);
-    const bool answered = FinishedBy(
-        std::chrono::steady_clock::now() + kRescueWait, [append = append_, path, bytes, replaced] {
-          const std::string part = *path + ".part";
-          std::error_code ignored;
-          std::filesystem::remove(PathOf(part), ignored);
-          *replaced = append(part, *bytes) && platform::MoveIntoPlace(part, *path);
-        });
-    if (!answered || !*replaced) {
+    const std::string path = JoinPath(Place(), name_);
+    const bool replaced = DoneInTime([append = append_, path, bytes = std::string(lines)] {
+      const std::string part = path + ".part";
+      std::error_code ignored;
+      std::filesystem::remove(PathOf(part), ignored);
+      return append(part, bytes) && platform::MoveIntoPlace(part, path);
+    });
+    if (!replaced) {
       // A replacement that answers late must not take away what is saved
       // here meanwhile.
       if (!OtherPlace().empty()) preferFallback_ = !preferFallback_;
       return false;
     }
-    std::erase_if(saved_, [&](const Saved& saved) { return saved.path == *path; });
-    saved_.insert(saved_.begin(), {*path, count});
+    std::erase_if(saved_, [&](const Saved& saved) { return saved.path == path; });
+    saved_.insert(saved_.begin(), {path, count});
   }
   // The other files hold nothing that is not now in the log or in the
   // replaced file.
@@ -139,19 +142,11 @@ bool RescueFile::Replace(std::string_view lines, std::size_t count) {
 }
 
 bool RescueFile::Remove(const std::string& path) {
-  auto owned = std::make_shared<const std::string>(path);
-  auto removed = std::make_shared<std::atomic<bool>>(false);
-  const bool answered =
-      FinishedBy(std::chrono::steady_clock::now() + kRescueWait, [owned, removed] {
-        std::error_code error;
-        std::filesystem::remove(PathOf(*owned), error);
-        *removed = !error;
-      });
-  return answered && *removed;
-}
-
-std::string RescueFile::Notice(const std::string& logPath, const std::string& reason) const {
-  return RescueNotice(saved_, logPath, reason);
+  return DoneInTime([path] {
+    std::error_code error;
+    std::filesystem::remove(PathOf(path), error);
+    return !error;
+  });
 }
 
 std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
@@ -168,7 +163,7 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
 std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory) {
   // This run's own rescue file, should the look take that long, is named
   // for a later moment.
-  return RunDetached<std::string>([workingDirectory, latest = RescueFileName()] {
+  return RunDetached<std::string>([workingDirectory, started = RescueFileName()] {
     std::vector<std::string> found;
     for (const std::string& folder : {workingDirectory, TemporaryDirectory()}) {
       if (folder.empty()) continue;
@@ -177,7 +172,9 @@ std::future<std::string> LookForEarlierRescue(const std::string& workingDirector
            !error && entry != end; entry.increment(error)) {
         const std::u8string utf8 = entry->path().filename().u8string();
         const std::string name(utf8.begin(), utf8.end());
-        if (!name.starts_with(kRescuePrefix) || !name.ends_with(".TXT") || name > latest) continue;
+        const bool earlier =
+            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && name <= started;
+        if (!earlier) continue;
         const std::string path = JoinPath(folder, name);
         if (std::find(found.begin(), found.end(), path) == found.end()) found.push_back(path);
       }

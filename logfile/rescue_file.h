@@ -33,11 +33,6 @@ inline constexpr std::chrono::milliseconds kRescueWait{200};
 // The start of every rescue file's name.
 inline constexpr std::string_view kRescuePrefix = "VELK_LOG-unsaved-";
 
-// Runs `task` on a thread of its own and waits for it until `deadline`. True
-// when it finished by then. A task still running is left to end on its own
-// (or with the process), so it must own or share everything it touches.
-bool FinishedBy(std::chrono::steady_clock::time_point deadline, std::function<void()> task);
-
 // "1 record", "2 records".
 std::string RecordCount(std::size_t count);
 
@@ -76,11 +71,6 @@ class RescueFile {
   // The rescue files written to and not removed since, oldest first.
   const std::vector<Saved>& Files() const { return saved_; }
 
-  // One line per rescue file: how many records it holds, that they could
-  // not be written to `logPath` (because of `reason`), and the file's path.
-  // Empty when nothing is saved.
-  std::string Notice(const std::string& logPath, const std::string& reason) const;
-
  private:
   bool SaveIn(const std::string& directory, std::string_view lines, std::size_t count);
   bool Remove(const std::string& path);
@@ -95,7 +85,9 @@ class RescueFile {
   std::vector<Saved> saved_;
 };
 
-// RescueFile::Notice for `files`.
+// One line per rescue file in `files`: how many records it holds, that they
+// could not be written to `logPath` (because of `reason`), and the file's
+// path. Empty when nothing is saved.
 std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
                          const std::string& reason);
 

@@ -54,9 +54,9 @@ bool Session::ClaimWorkingDirectory() {
 // Before Go nothing on the window says which file it will follow and where
 // the log will go: Go's note does.
 void Session::ShowWhereItLooks() {
-  view_.SetNote(Go, "Follows " + JoinPath(workingDirectory_, std::string(kDecodeFileName)) +
-                        " (else " + std::string(kFallbackDecodePath) +
-                        "); a log file is written in " + workingDirectory_);
+  view_.SetNote(Go, "Follows " + DecodePathIn(workingDirectory_) + " (else " +
+                        std::string(kFallbackDecodePath) + "); a log file is written in " +
+                        workingDirectory_);
 }
 
 // The decode file and the log file are each opened for a single read or
@@ -88,9 +88,8 @@ void Session::Go_Click() {
 }
 
 void Session::LogLabel_Click() {
-  const std::vector<std::string> decodeFiles{
-      JoinPath(workingDirectory_, std::string(kDecodeFileName)), std::string(kFallbackDecodePath)};
-  LogLabelClick(*this, settings_, workingDirectory_, decodeFiles);
+  LogLabelClick(*this, settings_, workingDirectory_,
+                {DecodePathIn(workingDirectory_), std::string(kFallbackDecodePath)});
   if (settings_.LogFlag == 1) ShowLogNote(logBook_.Note(settings_.Fi2), false);
 }
 

@@ -135,8 +135,6 @@ class Session final : private WatchWindow, private LogControls {
   // The close has begun: the view handles no further events.
   bool Closing() const { return closing_; }
 
-  const std::string& WorkingDirectory() const { return workingDirectory_; }
-
  private:
   // What the watch loop does to the window.
   bool LogArmed() const override;

@@ -24,9 +24,13 @@ DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, Watch
       files_(files),
       now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)) {}
 
+std::string DecodePathIn(const std::string& directory) {
+  return JoinPath(directory, std::string(kDecodeFileName));
+}
+
 // The recovery covers the loop only: what fails here reaches the caller.
 void DecodeWatcher::Start(const std::string& workingDirectory) {
-  working_ = PlaceOf(JoinPath(workingDirectory, std::string(kDecodeFileName)));
+  working_ = PlaceOf(DecodePathIn(workingDirectory));
   fallback_ = PlaceOf(std::string(kFallbackDecodePath));
   inWorkingDirectory_ = FollowedFile(working_.path);
   atFallback_ = FollowedFile(fallback_.path);

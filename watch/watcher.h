@@ -38,6 +38,8 @@
 namespace velk {
 
 inline constexpr std::string_view kDecodeFileName = "ALL.TXT";
+// The decode file the decoder writes in `directory`.
+std::string DecodePathIn(const std::string& directory);
 inline constexpr std::string_view kFallbackDecodePath = "C:\\Program Files\\VELK\\ALL.TXT";
 inline constexpr std::string_view kWaitingCaption = "Waiting for first file update....";
 

@@ -229,6 +229,13 @@ void VELK_Logging::ScaleTo(UINT dotsPerInch) {
     SendMessageW(controls_[place], WM_SETFONT,
                  reinterpret_cast<WPARAM>(FontFor(table::kControls[place])), TRUE);
   }
+  const HDC dc = GetDC(window_);
+  const HGDIOBJ previous = SelectObject(dc, formFont_);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, previous);
+  ReleaseDC(window_, dc);
+  lineHeight_ = std::max(1, static_cast<int>(metrics.tmHeight));
   PlaceControls();
   if (oldForm != nullptr) DeleteObject(oldForm);
   if (oldClock != nullptr) DeleteObject(oldClock);
@@ -450,8 +457,8 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   // The decode file's bytes are 8-bit text in the system's code page.
   const std::wstring text = Utf16FromCodePage(lines, CP_ACP);
   const HWND list = Control(table::Info);
-  const bool following = ListShowsItsEnd();
   const auto firstVisible = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
+  const bool following = ListShowsItsEnd(firstVisible);
   // Appended at the very end, after whatever the list holds (also text the
   // operator typed); the operator's caret and selection stay where they were.
   DWORD selectionStart = 0;
@@ -476,20 +483,12 @@ void VELK_Logging::AppendToList(std::string_view lines) {
 }
 
 // True while the list's last line is in view.
-bool VELK_Logging::ListShowsItsEnd() const {
+bool VELK_Logging::ListShowsItsEnd(int firstVisible) const {
   const HWND list = Control(table::Info);
   const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
-  const auto firstVisible = static_cast<int>(SendMessageW(list, EM_GETFIRSTVISIBLELINE, 0, 0));
   RECT text{};
   SendMessageW(list, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
-  const HDC dc = GetDC(list);
-  const HGDIOBJ previous = SelectObject(dc, formFont_);
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, previous);
-  ReleaseDC(list, dc);
-  const int lineHeight = std::max(1, static_cast<int>(metrics.tmHeight));
-  const int linesInView = std::max(1, static_cast<int>(text.bottom - text.top) / lineHeight);
+  const int linesInView = std::max(1, static_cast<int>(text.bottom - text.top) / lineHeight_);
   return firstVisible + linesInView >= lines;
 }
 

@@ -50,7 +50,7 @@ class VELK_Logging final : private velk::SessionView {
   std::optional<velk::window::Id> IdOfControl(HWND control) const;
 
   void Dispatch(MSG& message);
-  bool ListShowsItsEnd() const;
+  bool ListShowsItsEnd(int firstVisible) const;
   void MoveFocusFrom(HWND control);
 
   // What the session does to the window.
@@ -75,6 +75,7 @@ class VELK_Logging final : private velk::SessionView {
   UINT dotsPerInch_ = velk::window::kDesignDotsPerInch;
   HFONT formFont_ = nullptr;
   HFONT clockFont_ = nullptr;
+  int lineHeight_ = 1;  // of a line of the form font, in pixels
   HWND tips_ = nullptr;
   std::array<bool, velk::window::kControlCount> hasTip_{};
   // Gives controls their accessible descriptions; null where the system has
