@@ -162,7 +162,7 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
 
 std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory) {
   // This run's own rescue file, should the look take that long, is named
-  // for a later moment.
+  // for this second or a later one.
   return RunDetached<std::string>([workingDirectory, started = RescueFileName()] {
     std::vector<std::string> found;
     for (const std::string& folder : {workingDirectory, TemporaryDirectory()}) {
@@ -173,7 +173,7 @@ std::future<std::string> LookForEarlierRescue(const std::string& workingDirector
         const std::u8string utf8 = entry->path().filename().u8string();
         const std::string name(utf8.begin(), utf8.end());
         const bool earlier =
-            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && name <= started;
+            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && name < started;
         if (!earlier) continue;
         const std::string path = JoinPath(folder, name);
         if (std::find(found.begin(), found.end(), path) == found.end()) found.push_back(path);

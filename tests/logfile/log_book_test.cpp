@@ -435,6 +435,10 @@ TEST_F(LogBookFileTest, RescueFilesFromAnEarlierRunAreTold) {
   EXPECT_EQ(LookForEarlierRescue(dir_.string()).get().find(dir_.string()), std::string::npos);
   const fs::path left = dir_ / "VELK_LOG-unsaved-20240822-071259.TXT";
   WriteFile(left, Lines({1}));
+  // One saved in the second the look starts is this run's own.
+  std::this_thread::sleep_until(
+      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()));
+  ASSERT_TRUE(RescueFile(dir_.string(), "").Save(Lines({2}), 1));
   EXPECT_EQ(
       LookForEarlierRescue(dir_.string()).get(),
       "VELK_LOG: a rescue file from an earlier run holds records not in the log: " + left.string());
