@@ -188,6 +188,24 @@ class WindowTest : public QObject {
     QCOMPARE(window.findChild<QWidget*>("TimeNow")->accessibleName(), QString("Clock"));
     QCOMPARE(window.findChild<QWidget*>("LogFile")->accessibleName(), QString("Log file path"));
     QCOMPARE(window.findChild<QWidget*>("Info")->accessibleName(), QString("Decodes"));
+    // A control's note is its tooltip and its accessible description.
+    auto* go = window.findChild<QWidget*>("Go");
+    QVERIFY(go->toolTip().startsWith("Follows " + work.Path() + "/ALL.TXT"));
+    QCOMPARE(go->accessibleDescription(), go->toolTip());
+  }
+
+  // The caption's line break is LF in Qt and CR LF to the program: the
+  // fallback path goes above the waiting message once, however many passes.
+  void missingDecodeFileShowsFallbackOnce() {
+    WorkingDirectory work;
+    VELK_Logging window;
+    window.show();
+    auto* startMsg = window.findChild<QLabel*>("StartMsg");
+    const QString fallbackAbove =
+        "C:\\Program Files\\VELK\\ALL.TXT\nWaiting for first file update....";
+    const QList<Step> steps = {[&] { return startMsg->text() == fallbackAbove; }, Pause(50)};
+    QCOMPARE(WhileWatching(window, steps), steps.size());
+    QCOMPARE(startMsg->text(), fallbackAbove);
   }
 
   void programTextChangeRaisesChangeEvent() {

@@ -242,15 +242,6 @@ class FaultMatrix : public ::testing::Test {
   void Append(std::string_view bytes) {
     Dated([&] { test_files::AppendFile(DecodePath(), bytes); });
   }
-  // Writes a new file beside the decode file and renames it over it, as a
-  // decoder that rotates its file does.
-  void ReplaceByRename(std::string_view bytes) {
-    const std::string fresh = DecodePath() + ".new";
-    test_files::WriteFile(fresh, bytes);
-    fs::last_write_time(fresh, LocalNoon(2009, 8, 22));
-    fs::rename(fresh, DecodePath());
-  }
-
   // The log once the log book's writer has done with what it was handed.
   // The log file once the log's writer has written what it was handed (or
   // given up on it); a long backlog is waited for while it shrinks.
@@ -332,6 +323,8 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
   const Case cases[] = {
       {"renamed over, more lines", Change::kRenamedOver, 5, false},
       {"renamed over, fewer lines", Change::kRenamedOver, 1, false},
+      // Told apart from the file before by its identity alone, a second on.
+      {"renamed over, same size and date", Change::kRenamedOver, 3, false},
       {"cleared, written past the old length", Change::kCleared, 5, true},
       {"cleared, written below the old length", Change::kCleared, 2, true},
       {"cleared and written below the old length between two polls", Change::kCleared, 2, false},
@@ -348,7 +341,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
     SCOPED_TRACE(c.name);
     TempDir other;
     LoggingWindow fresh;
-    RacingFiles disk;
+    RacingFiles disk{clock};
     DecodeWatcher watching(fresh, disk, clock);
     const std::string path = other.File("ALL.TXT");
     const auto dated = [&] { fs::last_write_time(path, LocalNoon(2009, 8, 22)); };
@@ -373,6 +366,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
       case Change::kRenamedOver:
         test_files::WriteFile(path + ".new", after);
         fs::rename(path + ".new", path);
+        now += kIdentityRecheck;
         break;
       case Change::kCleared:
         fs::resize_file(path, 0);
@@ -413,20 +407,6 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
         c.passInBetween && (c.change == Change::kRenamedAway || c.change == Change::kDeleted);
     EXPECT_EQ(fresh.caption, sawNone ? kFallbackCaption : std::string(kWaitingCaption));
   }
-}
-
-// A decode file replaced by another of the same size and date, which a
-// look by name does not tell apart: within a second it is told by its
-// identity, and its line is shown and logged.
-TEST_F(FaultMatrix, AFileReplacedByOneOfTheSameSizeAndDateIsCaughtWithinASecond) {
-  Write(Decode("0701") + "\r\n");
-  Go();
-  EXPECT_EQ(Pass(), Lines{Shown("0701")});
-  ReplaceByRename(Decode("0702") + "\r\n");
-  now += kIdentityRecheck;
-  EXPECT_EQ(Pass(), Lines{Shown("0702")});
-  EXPECT_TRUE(StillWatching());
-  EXPECT_EQ(Log(), Logged("0701") + Logged("0702"));
 }
 
 // A decoder keeps ALL.TXT open for writing all along, sharing it for reading
@@ -811,45 +791,35 @@ TEST_F(FaultMatrix, LargeGrowthsAreWorkedThroughInBoundedPasses) {
   EXPECT_TRUE(StillWatching());
 }
 
-// 100 MB written in one go, by one write or by a copy that polls see going
-// on: one record, the last line of the file once the write is over - none
-// from its start, none from its middle, no line cut where a poll found the
-// file's end. Most of it is a hole, to keep the test fast.
+// 100 MB written in one go by a copy that polls see going on: one record, the last line of the file
+// once the write is over - none from its start, none from its middle, no line cut where a poll
+// found the file's end. Most of it is a hole, to keep the test fast.
 TEST_F(FaultMatrix, AHundredMegabyteWriteGivesOnlyTheLineThatEndsIt) {
   const std::uint64_t total = 100'000'000;
-  for (const bool polledWhileWritten : {false, true}) {
-    SCOPED_TRACE(polledWhileWritten ? "polls see its start and its middle" : "one write");
-    Restart();
-    fs::remove(LogPath());
-    Write(Decode("0700") + "\r\n");
-    Go();
-    ASSERT_EQ(Pass(), Lines{Shown("0700")});
-    const auto pieceWritten = [&] {
-      if (polledWhileWritten) {
-        EXPECT_EQ(Pass(), Lines{});
-      }
-    };
-    std::string start;
-    for (int i = 0; start.size() < 300 * 1024; ++i)
-      start += Decode("0800", std::to_string(i)) + "\r\n";
-    Append(start + Decode("0801").substr(0, 20));
-    pieceWritten();
-    test_files::ExtendSparse(DecodePath(), total / 2);
-    pieceWritten();
-    test_files::ExtendSparse(DecodePath(), total - 64 * 1024);
-    std::string end = "\r\n";
-    for (int i = 0; end.size() < 64 * 1024; ++i) end += Decode("0802", std::to_string(i)) + "\r\n";
-    Append(end + Decode("0803", "LAST") + "\r\n");
-    Lines shown;
-    for (int pass = 0; pass < 10; ++pass) {
-      now += kLargeGrowthRestWait / 4;  // the write is over: the file rests
-      const Lines more = Pass();
-      shown.insert(shown.end(), more.begin(), more.end());
-    }
-    EXPECT_EQ(shown, Lines{Shown("0803", "LAST")});
-    EXPECT_EQ(Log(), Logged("0700") + Logged("0803", "LAST"));
-    EXPECT_TRUE(StillWatching());
+  Write(Decode("0700") + "\r\n");
+  Go();
+  ASSERT_EQ(Pass(), Lines{Shown("0700")});
+  // Polls see the write's start and its middle.
+  std::string start;
+  for (int i = 0; start.size() < 300 * 1024; ++i)
+    start += Decode("0800", std::to_string(i)) + "\r\n";
+  Append(start + Decode("0801").substr(0, 20));
+  EXPECT_EQ(Pass(), Lines{});
+  test_files::ExtendSparse(DecodePath(), total / 2);
+  EXPECT_EQ(Pass(), Lines{});
+  test_files::ExtendSparse(DecodePath(), total - 64 * 1024);
+  std::string end = "\r\n";
+  for (int i = 0; end.size() < 64 * 1024; ++i) end += Decode("0802", std::to_string(i)) + "\r\n";
+  Append(end + Decode("0803", "LAST") + "\r\n");
+  Lines shown;
+  for (int pass = 0; pass < 10; ++pass) {
+    now += kLargeGrowthRestWait / 4;  // the write is over: the file rests
+    const Lines more = Pass();
+    shown.insert(shown.end(), more.begin(), more.end());
   }
+  EXPECT_EQ(shown, Lines{Shown("0803", "LAST")});
+  EXPECT_EQ(Log(), Logged("0700") + Logged("0803", "LAST"));
+  EXPECT_TRUE(StillWatching());
 }
 
 // ===================== the log file =====================
@@ -860,9 +830,11 @@ TEST_F(FaultMatrix, AHundredMegabyteWriteGivesOnlyTheLineThatEndsIt) {
 // written are kept and go into the file first once it takes writes again,
 // in order, none twice; and nothing ever blocks.
 TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
-  const std::string logDir = dir.File("logs");
-  const std::string log = logDir + "/LOG.TXT";
-  const std::string aside = dir.File("aside");
+  // Each case has folders of its own: under Wine, removing the folders of
+  // the case before now and then fails as something there is not yet let go.
+  std::string logDir;
+  std::string log;
+  std::string aside;
   // Puts `replacement` where the log file stands, the log file aside.
   const auto inPlaceOfLog = [&](std::function<void()> replacement) {
     fs::rename(log, aside);
@@ -895,8 +867,10 @@ TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(logDir);
-    fs::remove_all(aside);
+    const std::string place = std::to_string(&c - cases);
+    logDir = dir.File("logs" + place);
+    log = logDir + "/LOG.TXT";
+    aside = dir.File("aside" + place);
     fs::create_directory(logDir);
     Restart();
     Write("");
@@ -929,14 +903,13 @@ TEST_F(FaultMatrix, ABrokenLogKeepsRecordsAndWritesThemInOrderOnceMended) {
       return test_files::ReadFile(log) == Logged("0701") + Logged("0702") + Logged("0703") +
                                               Logged("0704") + Logged("0705") + Logged("0706");
     })) << test_files::ReadFile(log);
-    EXPECT_TRUE(Eventually([&] { return Rescued(dir.Path()).empty(); }));
-    EXPECT_EQ(window.book.TakeProgress().waiting, 0U);
+    EXPECT_TRUE(Eventually([&] { return window.book.TakeProgress().waiting == 0; }));
   }
 }
 
 // A log whose file system stops answering (a frozen file system, a dead
-// share): the window's calls return at once, the records are in the rescue
-// file within a moment, and the close is over in about a second.
+// share): the window's calls return at once and the records are in the
+// rescue file within a moment. (The close under a stall: the log book's.)
 TEST_F(FaultMatrix, AStalledLogNeverHoldsTheWindowUpAndTheRecordsAreRescued) {
   std::promise<void> stallOver;
   const std::shared_future<void> released = stallOver.get_future().share();
@@ -958,14 +931,6 @@ TEST_F(FaultMatrix, AStalledLogNeverHoldsTheWindowUpAndTheRecordsAreRescued) {
            book.Note(log).starts_with(
                "20 records waiting to be written (no answer from the file system); kept in ");
   })) << book.Note(log);
-
-  const auto closing = std::chrono::steady_clock::now();
-  const std::string notice = book.Close(log);
-  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1500));
-  EXPECT_NE(notice.find("VELK_LOG: 20 records could not be written to " + log +
-                        " (no answer from the file system in time); saved in "),
-            std::string::npos);
-  EXPECT_EQ(Rescued(dir.Path()), NumberedLines(1, 20));
   stallOver.set_value();
 }
 
