@@ -150,6 +150,13 @@ int ReasonForShortWrite(int fd, std::string_view rest) {
   return WriteOnce(fd, rest) < 0 ? errno : EIO;
 }
 
+// Cuts the file back to `length` bytes, the length it had before this
+// append; nothing when that length is not known (negative).
+void CutBack(int fd, off_t length) {
+  while (length >= 0 && ::ftruncate(fd, length) != 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
@@ -181,11 +188,8 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, Durability
     error =
         start >= 0 ? ReasonForShortWrite(fd, bytes.substr(static_cast<std::size_t>(wrote))) : EIO;
   }
-  if (!written && start >= 0) {
-    // A short write left part of the record behind: cut it off again.
-    while (::ftruncate(fd, start) != 0 && errno == EINTR) {
-    }
-  }
+  // A short write left part of the record behind: cut it off again.
+  if (!written) CutBack(fd, start);
   if (written && durability == Durability::kOnDisk && regular) {
     while (::fsync(fd) != 0) {
       if (errno == EINTR) continue;
@@ -193,8 +197,7 @@ AppendOutcome Append(const std::string& path, std::string_view bytes, Durability
       error = errno;
       // Cut back, so that a record that may not be on the disk is written
       // again whole rather than standing twice.
-      while (start >= 0 && ::ftruncate(fd, start) != 0 && errno == EINTR) {
-      }
+      CutBack(fd, start);
       break;
     }
   }
