@@ -25,7 +25,13 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
       watcher_(*this, decodeFiles_),
       logBook_(nullptr, kMaxKeptRecords, RescueFile(workingDirectory_)) {}
 
-Session::~Session() = default;
+// A program closed as soon as it started may still be looking for an
+// earlier run's rescue files. The look is given a bounded time to end, so
+// that the process does not end under a thread that is reading a folder;
+// one held up by a folder that does not answer is left to end with it.
+Session::~Session() {
+  if (earlierRescueLook_.valid()) earlierRescueLook_.wait_for(kRescueWait);
+}
 
 // --- the window's events ---
 
