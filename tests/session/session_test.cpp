@@ -259,13 +259,11 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
 }
 
 // A rescue file an earlier run left is named on standard error and in the
-// log box's note, once the look for it, which the window does not wait for,
-// has answered.
+// log box's note once the look answers (the temporary folder may add others).
 TEST_F(SessionTest, ARescueFileFromAnEarlierRunIsToldOnceFound) {
   const std::string left = Work("VELK_LOG-unsaved-20240822-071259.TXT");
   AppendFile(left, kWorkedLogLine);
   FakeView view(work_.Path().string());
-  // The system's temporary folder, looked at too, may hold others.
   const auto named = [&](const std::string& text) {
     return text.starts_with("VELK_LOG: ") && text.find(" " + left) != std::string::npos;
   };
