@@ -4,9 +4,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
+#include "common/disk_worker.h"
 #include "common/utf16.h"
 
 namespace velk::platform {
@@ -20,18 +24,37 @@ constexpr DWORD kFileChanges =
 
 }  // namespace
 
-FolderChanges::FolderChanges() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+struct FolderChanges::Shared {
+  Shared() : wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~Shared() {
+    if (wake != nullptr) CloseHandle(wake);
+  }
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+
+  void* wake;  // an event: the thread looks at what it is asked again
+
+  std::mutex mutex;
+  std::condition_variable ended;
+  // Guarded by mutex.
+  std::vector<std::string> folders;
+  bool foldersChanged = false;
+  bool someUnwatched = false;
+  bool stopping = false;
+  bool done = false;  // the thread has ended
+  void* window = nullptr;
+  unsigned message = 0;
+  bool posted = false;
+};
+
+FolderChanges::FolderChanges() : shared_(std::make_shared<Shared>()) {}
 
 FolderChanges::~FolderChanges() {
-  if (thread_.joinable()) {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    SetEvent(wake_);
-    thread_.join();
-  }
-  if (wake_ != nullptr) CloseHandle(wake_);
+  if (!started_) return;
+  std::unique_lock lock(shared_->mutex);
+  shared_->stopping = true;
+  SetEvent(shared_->wake);
+  shared_->ended.wait_for(lock, kWorkerEndWait, [&] { return shared_->done; });
 }
 
 void FolderChanges::Close(Watched& watched) {
@@ -40,43 +63,53 @@ void FolderChanges::Close(Watched& watched) {
 }
 
 void FolderChanges::PostTo(void* window, unsigned message) {
-  const std::lock_guard lock(mutex_);
-  window_ = window;
-  message_ = message;
+  const std::lock_guard lock(shared_->mutex);
+  shared_->window = window;
+  shared_->message = message;
 }
 
 void FolderChanges::Taken() {
-  const std::lock_guard lock(mutex_);
-  posted_ = false;
+  const std::lock_guard lock(shared_->mutex);
+  shared_->posted = false;
 }
 
 // Called every second with the same folders: the thread is woken only when
 // there is something for it to do.
 void FolderChanges::Watch(const std::vector<std::string>& folders) {
   {
-    const std::lock_guard lock(mutex_);
-    if (folders == folders_ && !someUnwatched_) return;
-    folders_ = folders;
-    foldersChanged_ = true;
+    const std::lock_guard lock(shared_->mutex);
+    if (folders == shared_->folders && !shared_->someUnwatched) return;
+    shared_->folders = folders;
+    shared_->foldersChanged = true;
   }
-  if (wake_ == nullptr) return;
-  if (!thread_.joinable()) thread_ = std::thread(&FolderChanges::WatchOnThread, this);
-  SetEvent(wake_);
+  if (shared_->wake == nullptr) return;
+  if (!started_) {
+    try {
+      // Detached from the start: it owns its share, so the watch can go
+      // while the thread is still held by a folder.
+      std::thread(&FolderChanges::WatchOnThread, shared_).detach();
+    } catch (const std::system_error&) {
+      return;  // no thread to be had: the poll alone follows the file
+    }
+    started_ = true;
+  }
+  SetEvent(shared_->wake);
 }
 
 // On the thread: the notification handles are its own.
-void FolderChanges::WatchOnThread() {
+void FolderChanges::WatchOnThread(const std::shared_ptr<Shared>& shared) {
+  Shared& s = *shared;
   std::vector<Watched> watched;
   std::vector<HANDLE> handles;
   for (;;) {
     std::optional<std::vector<std::string>> folders;
     {
-      const std::lock_guard lock(mutex_);
-      if (stopping_) break;
-      if (std::exchange(foldersChanged_, false)) folders = folders_;
+      const std::lock_guard lock(s.mutex);
+      if (s.stopping) break;
+      if (std::exchange(s.foldersChanged, false)) folders = s.folders;
     }
-    if (folders) watched = Rewatch(std::move(watched), *folders);
-    handles.assign(1, wake_);
+    if (folders) watched = Rewatch(s, std::move(watched), *folders);
+    handles.assign(1, s.wake);
     for (const Watched& folder : watched) {
       if (folder.change != INVALID_HANDLE_VALUE) handles.push_back(folder.change);
     }
@@ -90,24 +123,27 @@ void FolderChanges::WatchOnThread() {
         if (folder.change == handles[woke - WAIT_OBJECT_0] &&
             !FindNextChangeNotification(folder.change)) {
           Close(folder);
-          const std::lock_guard lock(mutex_);
-          someUnwatched_ = true;
+          const std::lock_guard lock(s.mutex);
+          s.someUnwatched = true;
         }
       }
-      Post();
+      Post(s);
       continue;
     }
     // The wait itself failed: every watch is dropped, to be made afresh at
     // the next call of Watch.
     for (Watched& folder : watched) Close(folder);
-    const std::lock_guard lock(mutex_);
-    someUnwatched_ = true;
+    const std::lock_guard lock(s.mutex);
+    s.someUnwatched = true;
   }
   for (Watched& folder : watched) Close(folder);
+  const std::lock_guard lock(s.mutex);
+  s.done = true;
+  s.ended.notify_all();
 }
 
 std::vector<FolderChanges::Watched> FolderChanges::Rewatch(
-    std::vector<Watched> watched, const std::vector<std::string>& folders) {
+    Shared& shared, std::vector<Watched> watched, const std::vector<std::string>& folders) {
   std::vector<Watched> kept;
   bool someUnwatched = false;
   for (const std::string& folder : folders) {
@@ -123,15 +159,15 @@ std::vector<FolderChanges::Watched> FolderChanges::Rewatch(
     someUnwatched = someUnwatched || kept.back().change == INVALID_HANDLE_VALUE;
   }
   for (Watched& folder : watched) Close(folder);
-  const std::lock_guard lock(mutex_);
-  someUnwatched_ = someUnwatched;
+  const std::lock_guard lock(shared.mutex);
+  shared.someUnwatched = someUnwatched;
   return kept;
 }
 
-void FolderChanges::Post() {
-  const std::lock_guard lock(mutex_);
-  if (posted_ || window_ == nullptr) return;
-  posted_ = PostMessageW(static_cast<HWND>(window_), message_, 0, 0) != FALSE;
+void FolderChanges::Post(Shared& shared) {
+  const std::lock_guard lock(shared.mutex);
+  if (shared.posted || shared.window == nullptr) return;
+  shared.posted = PostMessageW(static_cast<HWND>(shared.window), shared.message, 0, 0) != FALSE;
 }
 
 }  // namespace velk::platform

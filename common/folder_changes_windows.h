@@ -7,9 +7,9 @@
 // window's thread sleeps in GetMessage alone, one call to the system per
 // message.
 
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace velk::platform {
@@ -17,6 +17,9 @@ namespace velk::platform {
 class FolderChanges {
  public:
   FolderChanges();
+  // Asks the thread to end and waits up to kWorkerEndWait for it: a folder
+  // on a share that does not answer can hold it in the system's call, and it
+  // is then left to end when the share answers, or with the process.
   ~FolderChanges();
   FolderChanges(const FolderChanges&) = delete;
   FolderChanges& operator=(const FolderChanges&) = delete;
@@ -35,28 +38,20 @@ class FolderChanges {
   void Watch(const std::vector<std::string>& folders);
 
  private:
+  // Shared with the thread, which may outlive the watch.
+  struct Shared;
   struct Watched {
     std::string folder;
     void* change;  // the notification handle
   };
   static void Close(Watched& watched);
-  void WatchOnThread();
-  std::vector<Watched> Rewatch(std::vector<Watched> watched,
-                               const std::vector<std::string>& folders);
-  void Post();
+  static void WatchOnThread(const std::shared_ptr<Shared>& shared);
+  static std::vector<Watched> Rewatch(Shared& shared, std::vector<Watched> watched,
+                                      const std::vector<std::string>& folders);
+  static void Post(Shared& shared);
 
-  void* wake_;  // an event: the thread looks at what it is asked again
-  std::thread thread_;
-
-  std::mutex mutex_;
-  // Guarded by mutex_.
-  std::vector<std::string> folders_;
-  bool foldersChanged_ = false;
-  bool someUnwatched_ = false;
-  bool stopping_ = false;
-  void* window_ = nullptr;
-  unsigned message_ = 0;
-  bool posted_ = false;
+  std::shared_ptr<Shared> shared_;
+  bool started_ = false;
 };
 
 }  // namespace velk::platform

@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -13,10 +14,13 @@ namespace velk::platform {
 
 namespace {
 
-volatile sig_atomic_t endRequested = 0;
+// Set by the signal handler, read by the window thread: lock-free, so that
+// setting it is safe inside a handler.
+std::atomic<bool> endRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void NoteEndRequest(int) {
-  endRequested = 1;
+extern "C" void OnEndSignal(int) {
+  endRequested.store(true);
 }
 
 // A name no file can have, from the folder's path: a hash of it, so that
@@ -44,14 +48,16 @@ class SocketClaim final : public FolderClaim {
 
 void CatchEndRequests() {
   struct sigaction action {};
-  action.sa_handler = NoteEndRequest;
+  action.sa_handler = OnEndSignal;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool EndRequested() {
-  return endRequested != 0;
+  return endRequested.load();
 }
+
+void EndRequestAnswered() {}
 
 std::unique_ptr<FolderClaim> ClaimFolder(const std::string& folder) {
   const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

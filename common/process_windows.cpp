@@ -11,15 +11,21 @@ namespace velk::platform {
 
 namespace {
 
-std::atomic<bool> endRequested{false};
+// The system gives a console handler 5 s after a close, logoff or shutdown
+// before it ends the process; the handler waits a little less for the close.
+constexpr DWORD kCloseAnswerWait = 4500;
 
-// The console's close, logoff and shutdown end the process once the handler
-// returns: it gives the window a moment to run its close first.
-BOOL WINAPI NoteEndRequest(DWORD event) {
+// The console handler runs on a thread of the system's: it sets the flag
+// that the window thread reads at its next tick, and for the events after
+// which the system ends the process, waits until the window has closed.
+std::atomic<bool> endRequested{false};
+HANDLE endAnswered = nullptr;  // an event, set once the close is done
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
   endRequested = true;
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    Sleep(2000);
-  }
+  const bool processEnds =
+      event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+  if (processEnds && endAnswered != nullptr) WaitForSingleObject(endAnswered, kCloseAnswerWait);
   return TRUE;
 }
 
@@ -38,11 +44,16 @@ class MutexClaim final : public FolderClaim {
 }  // namespace
 
 void CatchEndRequests() {
-  SetConsoleCtrlHandler(NoteEndRequest, TRUE);
+  endAnswered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 bool EndRequested() {
   return endRequested;
+}
+
+void EndRequestAnswered() {
+  if (endAnswered != nullptr) SetEvent(endAnswered);
 }
 
 std::unique_ptr<FolderClaim> ClaimFolder(const std::string& folder) {

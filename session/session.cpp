@@ -65,23 +65,33 @@ void Session::ShowWhereItLooks() {
                         workingDirectory_);
 }
 
-// The decode file and the log file are each opened for a single read or
-// write and closed before any event is handled, so neither is open here.
-// The watch loop sees the close at its yield and ends without another pass.
-// Records the log has not taken get a last, bounded try; those it still does
-// not take go to a rescue file, named on standard error.
+// The decode file is opened for a single read and closed before any event
+// is handled, so it is not open here; the log file may be, on the log
+// book's writer. The watch loop sees the close at its yield and ends without
+// another pass. Records the log has not taken get a last, bounded try; those
+// it still does not take go to a rescue file, named on standard error.
 void Session::Form_Unload() {
-  if (closing_) return;
-  closing_ = true;
+  if (!BeginClose()) return;
   ShowPendingList();
-  notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+  CloseLogBook();
   view_.EndProgram();
 }
 
 void Session::CloseWithoutWindow() {
-  if (closing_) return;
+  if (BeginClose()) CloseLogBook();
+}
+
+bool Session::BeginClose() {
+  if (closing_) return false;
   closing_ = true;
+  return true;
+}
+
+// Over within about a second whatever the disks do; a console handler
+// waiting for the close may then let the process end.
+void Session::CloseLogBook() {
   notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+  platform::EndRequestAnswered();
 }
 
 // Go hides itself, so a second click cannot come from the operator; one that

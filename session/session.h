@@ -160,6 +160,8 @@ class Session final : private WatchWindow, private LogControls {
   void ShowWhyNotArmed(std::string_view reason) override;
 
   bool ClaimWorkingDirectory();
+  bool BeginClose();
+  void CloseLogBook();
   void ShowClock();
   void ShowWhereItLooks();
   void ShowPendingList();
@@ -172,6 +174,9 @@ class Session final : private WatchWindow, private LogControls {
   std::string workingDirectory_;
   std::ostream& notices_;
 
+  // Released after the log book is closed: until then a second VELK_LOG in
+  // this folder could log the same decodes.
+  std::unique_ptr<platform::FolderClaim> claim_;
   LogSettings settings_;
   DiskDecodeFiles decodeFiles_;
   DecodeWatcher watcher_;
@@ -192,7 +197,6 @@ class Session final : private WatchWindow, private LogControls {
   std::optional<WakePaths> wakePaths_;
   std::chrono::steady_clock::time_point wakeRenewedAt_{};
 
-  std::unique_ptr<platform::FolderClaim> claim_;
   bool watching_ = false;
   bool closing_ = false;
 };

@@ -41,6 +41,7 @@ void WriteTo(DWORD stream, std::FILE* file, const std::string& text) {
 int RunWindow(HINSTANCE instance, int showCommand) {
   VELK_Logging window(instance);
   if (!window.Create(showCommand)) return 1;
+  if (window.session().Closing()) return 0;  // another VELK_LOG follows this folder
   return window.Run();
 }
 

@@ -183,7 +183,7 @@ bool VELK_Logging::Create(int showCommand) {
   SetWindowPos(window_, nullptr, 0, 0, frame.cx, frame.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   session_.Form_Load();
-  if (window_ == nullptr) return true;  // another VELK_LOG follows this folder
+  if (session_.Closing()) return true;  // another VELK_LOG follows this folder
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   SetFocus(GetNextDlgTabItem(window_, nullptr, FALSE));

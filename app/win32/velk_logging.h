@@ -34,6 +34,10 @@ class VELK_Logging final : private velk::SessionView {
   // Handles the window's messages until it is closed; the exit status.
   int Run();
 
+  // The running program behind the window: whether it has ended (or never
+  // started: another VELK_LOG follows this folder).
+  const velk::Session& session() const { return session_; }
+
  private:
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
