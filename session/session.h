@@ -1,6 +1,46 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+// Every way the program ends, the path each takes and what it guarantees.
+// Every close runs Form_Unload or CloseWithoutWindow once: records the log
+// has not taken get a last try; those it still does not take are in a
+// rescue file, or printed on standard error; the whole close is over within
+// about a second whatever the disks do, and the status is 0. The folder
+// claim goes only after that.
+//
+//   close button     Qt closeEvent, Win32 WM_CLOSE -> Form_Unload -> the view's
+//                    EndProgram: the event loop ends, main returns 0.
+//   SIGTERM, SIGINT, the handler sets an atomic flag (process.h); the next
+//   SIGHUP           Timer1 tick, at most a millisecond later, runs
+//                    Form_Unload as the close button does.
+//   console close,   Win32: the console handler sets the same flag and, for
+//   logoff, shutdown the events after which the system ends the process,
+//                    waits (at most 4.5 s) until the close is done.
+//   Windows session  WM_ENDSESSION -> Form_Unload.
+//   ends
+//   display lost     Qt ends the process with exit() inside its event loop:
+//                    the guard from platform::CloseAtExit runs
+//                    CloseWithoutWindow, then ends with status 0.
+//   window destroyed Qt: the X server's DestroyNotify for the window ->
+//   from outside     Form_Unload. (Win32: only its own thread can destroy
+//                    it.)
+//   second instance  Form_Load cannot claim the folder: the message box says
+//                    so, Closing() is true at once, and both windows' main
+//                    returns 0 without showing the window. Nothing was
+//                    handed to the log.
+//   --help,          read before the toolkit starts, with no display: printed,
+//   --version,       status 0; an argument neither VELK_LOG nor its toolkit
+//   unknown argument knows: status 2.
+//   crash, kill -9,  no close runs: a record the log has not taken within
+//   power cut        kNoAnswerWait is already in the rescue file (log_book.h).
+//
+// Threads: the window thread runs every handler and the watch loop; the
+// log book has its own fixed set (log_book.h); the session has one more,
+// for the check at arming of which file a log name is (disk_worker.h); the
+// Windows window's folder watch has one (folder_changes_windows.h). None is
+// made afterwards, whatever the disks do; every wait for one to end is
+// bounded.
+
 // The running program, the same for every toolkit. A window is only a view:
 // it builds its controls from the window table, forwards each of its events
 // to the session's handler of the same name, and carries out on its
