@@ -82,4 +82,12 @@ std::optional<std::string> VirtualStorePath(std::string_view path, std::string_v
   return store;
 }
 
+std::optional<std::string> PrivateFolderIn(std::string_view xdgStateHome, std::string_view home) {
+  if (xdgStateHome.starts_with('/')) return std::string(xdgStateHome) + "/VELK_LOG";
+  if (home.empty()) return std::nullopt;
+  std::string folder(home);
+  if (!folder.ends_with('/')) folder += '/';
+  return folder + ".local/state/VELK_LOG";
+}
+
 }  // namespace velk

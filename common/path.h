@@ -32,4 +32,9 @@ std::string CurrentDirectory();
 std::optional<std::string> VirtualStorePath(std::string_view path, std::string_view localAppData,
                                             std::string_view systemDrive);
 
+// The operator's own folder for this program on POSIX, from the
+// environment: "$XDG_STATE_HOME/VELK_LOG" when XDG_STATE_HOME is an absolute
+// path, else "$HOME/.local/state/VELK_LOG"; nullopt when neither is there.
+std::optional<std::string> PrivateFolderIn(std::string_view xdgStateHome, std::string_view home);
+
 }  // namespace velk

@@ -74,6 +74,14 @@ std::optional<NamedFileStatus> NamedStatusOf(const std::string& path);
 std::optional<std::string> LocalAppDataFolder();
 std::optional<std::string> SystemDrive();
 
+// The operator's own folder, for what is theirs alone (rescue files, the
+// claim on a working folder): on POSIX $XDG_STATE_HOME/VELK_LOG (by default
+// ~/.local/state/VELK_LOG), made when missing with room for its owner alone
+// (0700), and refused when it is a link or another user's; on Windows
+// %LOCALAPPDATA%\VELK_LOG, which the profile's rights keep private. Nullopt
+// when there is none to be had. Touches the disk: not for the window thread.
+std::optional<std::string> PrivateFolder();
+
 // A regular file opened for reading without ever blocking: FIFOs, devices
 // and directories are refused at open. On Windows the file is shared for
 // reading, writing and deletion, so the program writing it is never held up.

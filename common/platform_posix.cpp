@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "common/path.h"
 #include "common/platform.h"
 
 namespace velk::platform {
@@ -54,6 +56,38 @@ std::optional<std::string> LocalAppDataFolder() {
 
 std::optional<std::string> SystemDrive() {
   return std::nullopt;
+}
+
+namespace {
+
+std::string_view Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// A folder that is a folder (not a link to one), the operator's own, and
+// closed to everyone else, so that nothing in it can be read, replaced or
+// planted by another user.
+bool KeepPrivate(const std::string& folder) {
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+      status.st_uid != ::geteuid()) {
+    return false;
+  }
+  return (status.st_mode & 077) == 0 || ::chmod(folder.c_str(), 0700) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> PrivateFolder() {
+  const std::optional<std::string> folder =
+      PrivateFolderIn(Environment("XDG_STATE_HOME"), Environment("HOME"));
+  if (!folder) return std::nullopt;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(*folder).parent_path(), error);
+  if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+  if (!KeepPrivate(*folder)) return std::nullopt;
+  return folder;
 }
 
 std::optional<std::string> WorkingDirectory() {

@@ -246,6 +246,16 @@ std::optional<std::string> LocalAppDataFolder() {
   return EnvironmentText(L"LOCALAPPDATA");
 }
 
+std::optional<std::string> PrivateFolder() {
+  const std::optional<std::string> localAppData = LocalAppDataFolder();
+  if (!localAppData || localAppData->empty()) return std::nullopt;
+  const std::string folder = *localAppData + "\\VELK_LOG";
+  if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return std::nullopt;
+  }
+  return folder;
+}
+
 std::optional<std::string> SystemDrive() {
   // The Windows folder's drive, "C:" of "C:\Windows".
   std::array<wchar_t, MAX_PATH + 1> folder{};

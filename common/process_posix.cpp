@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
 
+#include "common/platform.h"
 #include "common/process.h"
 
 namespace velk::platform {
@@ -23,26 +29,47 @@ extern "C" void OnEndSignal(int) {
   endRequested.store(true);
 }
 
-// A name no file can have, from the folder's path: a hash of it, so that
-// paths of any length fit.
-std::string ClaimName(const std::string& folder) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const unsigned char byte : folder) hash = (hash ^ byte) * 1099511628211ull;
-  char name[48];
-  std::snprintf(name, sizeof name, "VELK_LOG/%016llx", static_cast<unsigned long long>(hash));
-  return name;
-}
-
-// A socket bound to a name in the abstract namespace: the system frees the
-// name when the process ends, whatever way.
-class SocketClaim final : public FolderClaim {
+// A lock on a file in the operator's own folder, named by the claimed
+// folder's identity: the system lets it go when the process ends, whatever
+// way, and no other user can reach the file.
+// The file is removed when the claim goes, while it is still locked, so
+// that the operator's folder keeps no file per folder ever claimed.
+class LockClaim final : public FolderClaim {
  public:
-  explicit SocketClaim(int socket) : socket_(socket) {}
-  ~SocketClaim() override { ::close(socket_); }
+  LockClaim(int file, std::string path) : file_(file), path_(std::move(path)) {}
+  ~LockClaim() override {
+    ::unlink(path_.c_str());
+    ::close(file_);
+  }
+  LockClaim(const LockClaim&) = delete;
+  LockClaim& operator=(const LockClaim&) = delete;
 
  private:
-  int socket_;
+  int file_;
+  std::string path_;
 };
+
+// Whether the locked `file` is still the one at `path`: a claim that went
+// between our open and our lock removed it, and the next claim makes a
+// new one there.
+bool StillInPlace(int file, const std::string& path) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(file, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// "claim-<device>-<inode>": the same for every path to the folder (a link,
+// a bind mount), different for every other folder.
+std::optional<std::string> ClaimFileName(const std::string& folder) {
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0) return std::nullopt;
+  char name[64];
+  std::snprintf(name, sizeof name, "claim-%llx-%llx",
+                static_cast<unsigned long long>(status.st_dev),
+                static_cast<unsigned long long>(status.st_ino));
+  return name;
+}
 
 }  // namespace
 
@@ -60,18 +87,24 @@ bool EndRequested() {
 void EndRequestAnswered() {}
 
 std::unique_ptr<FolderClaim> ClaimFolder(const std::string& folder) {
-  const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket < 0) return std::make_unique<FolderClaim>();  // nothing to tell by: go ahead
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string name = ClaimName(folder);
-  std::memcpy(address.sun_path + 1, name.data(), name.size());
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-    ::close(socket);
-    return nullptr;
+  const std::optional<std::string> privateFolder = PrivateFolder();
+  const std::optional<std::string> name = ClaimFileName(folder);
+  // Nothing to tell by: go ahead.
+  if (!privateFolder || !name) return std::make_unique<FolderClaim>();
+  const std::string path = *privateFolder + "/" + *name;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) break;
+    if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
+      const bool held = errno == EWOULDBLOCK;
+      ::close(file);
+      if (held) return nullptr;
+      break;
+    }
+    if (StillInPlace(file, path)) return std::make_unique<LockClaim>(file, path);
+    ::close(file);
   }
-  return std::make_unique<SocketClaim>(socket);
+  return std::make_unique<FolderClaim>();
 }
 
 }  // namespace velk::platform

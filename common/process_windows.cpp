@@ -3,7 +3,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cwchar>
+#include <optional>
+#include <string>
 
+#include "common/platform.h"
 #include "common/process.h"
 #include "common/utf16.h"
 
@@ -29,17 +33,39 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return TRUE;
 }
 
-// A named mutex for the folder, named by a hash of its path (names have a
-// length limit and no backslashes): the system frees it when the process
-// ends, whatever way.
-class MutexClaim final : public FolderClaim {
+// A file in the operator's own folder, named by the claimed folder's
+// identity and held open without sharing: the system closes and removes it
+// when the process ends, whatever way, and no other user can reach it.
+class FileClaim final : public FolderClaim {
  public:
-  explicit MutexClaim(HANDLE mutex) : mutex_(mutex) {}
-  ~MutexClaim() override { CloseHandle(mutex_); }
+  explicit FileClaim(HANDLE file) : file_(file) {}
+  ~FileClaim() override { CloseHandle(file_); }
+  FileClaim(const FileClaim&) = delete;
+  FileClaim& operator=(const FileClaim&) = delete;
 
  private:
-  HANDLE mutex_;
+  HANDLE file_;
 };
+
+// "claim-<volume serial>-<file index>": the same for every path to the
+// folder (a junction, a mapped drive), different for every other folder.
+std::optional<std::wstring> ClaimFileName(const std::string& folder) {
+  const HANDLE handle = CreateFileW(Utf16FromUtf8(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = GetFileInformationByHandle(handle, &information) != FALSE;
+  CloseHandle(handle);
+  if (!known) return std::nullopt;
+  const auto index =
+      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  wchar_t name[64];
+  swprintf(name, 64, L"claim-%08lx-%016llx",
+           static_cast<unsigned long>(information.dwVolumeSerialNumber),
+           static_cast<unsigned long long>(index));
+  return name;
+}
 
 }  // namespace
 
@@ -57,21 +83,18 @@ void EndRequestAnswered() {
 }
 
 std::unique_ptr<FolderClaim> ClaimFolder(const std::string& folder) {
-  // Windows' folder names ignore case.
-  std::wstring path = Utf16FromUtf8(folder);
-  CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const wchar_t unit : path)
-    hash = (hash ^ static_cast<std::uint16_t>(unit)) * 1099511628211ull;
-  wchar_t name[64];
-  swprintf(name, 64, L"Local\\VELK_LOG-%016llx", static_cast<unsigned long long>(hash));
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  if (mutex == nullptr) return std::make_unique<FolderClaim>();  // nothing to tell by: go ahead
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(mutex);
-    return nullptr;
-  }
-  return std::make_unique<MutexClaim>(mutex);
+  const std::optional<std::string> privateFolder = PrivateFolder();
+  const std::optional<std::wstring> name = ClaimFileName(folder);
+  // Nothing to tell by: go ahead.
+  if (!privateFolder || !name) return std::make_unique<FolderClaim>();
+  const std::wstring path = Utf16FromUtf8(*privateFolder) + L"\\" + *name;
+  // Removed by the system when the claim goes, however the process ends.
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file != INVALID_HANDLE_VALUE) return std::make_unique<FileClaim>(file);
+  if (GetLastError() == ERROR_SHARING_VIOLATION) return nullptr;
+  return std::make_unique<FolderClaim>();
 }
 
 }  // namespace velk::platform

@@ -285,6 +285,14 @@ TEST_F(SessionTest, ASecondSessionInTheSameFolderEndsAtOnce) {
   // Go on the ended one does nothing.
   second.session.Go_Click();
   EXPECT_TRUE(second[window::Go].visible);
+  // The same folder by another path (a link to it; where links cannot be
+  // made, a path through ".") is the same folder.
+  std::string otherPath = (work_.Path() / ".").string();
+  std::error_code noLinks;
+  fs::create_directory_symlink(work_.Path(), work_.Path() / "link", noLinks);
+  if (!noLinks) otherPath = (work_.Path() / "link").string();
+  FakeView third(otherPath);
+  EXPECT_TRUE(third.ended) << otherPath;
 }
 
 TEST_F(SessionTest, AMissingDecodeFileShowsTheFallbackAboveTheWaitingMessageOnce) {
