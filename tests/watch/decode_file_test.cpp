@@ -7,6 +7,9 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
 #include <utility>
 
 #include "common/path.h"
@@ -113,6 +116,24 @@ TEST(FolderOf, IsEverythingBeforeTheLastSeparator) {
       {"dir/", "dir"},
   };
   for (const auto& [path, folder] : cases) EXPECT_EQ(FolderOf(path), folder) << path;
+}
+
+TEST(PrivateFolderIn, TheStateHomeWhenAbsoluteElseTheHomesLocalState) {
+  const std::optional<std::string> none;
+  const std::tuple<const char*, const char*, std::optional<std::string>> cases[] = {
+      {"/run/op/state", "/home/op", "/run/op/state/VELK_LOG"},
+      {"", "/home/op", "/home/op/.local/state/VELK_LOG"},
+      {"relative/state", "/home/op/", "/home/op/.local/state/VELK_LOG"},
+      {"", "", none},
+  };
+  for (const auto& [state, home, folder] : cases) {
+    EXPECT_EQ(PrivateFolderIn(state, home), folder) << state << " " << home;
+  }
+#ifdef _WIN32
+  const std::optional<std::string> local = platform::LocalAppDataFolder();
+  ASSERT_TRUE(local.has_value());
+  EXPECT_EQ(platform::PrivateFolder(), *local + "\\VELK_LOG");
+#endif
 }
 
 TEST(VirtualStorePath, PathsInFoldersWindowsVirtualisesMapToTheUsersStore) {
