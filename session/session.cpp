@@ -250,7 +250,7 @@ void Session::Yield() {
 
 // The working directory, where ALL.TXT may appear at any time, the decode
 // file followed, and its folder when that is another: built anew only when
-// the file followed changes (StartMsg's note then names it) or a renewal is
+// the file followed changes (StartMsg's tooltip then names it) or a renewal is
 // due, not at every pass.
 void Session::RenewWakePaths() {
   const std::string& decodePath = watcher_.DecodePath();
