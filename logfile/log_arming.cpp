@@ -19,52 +19,55 @@ void AddDefaultExtension(std::string& path) {
   if (path.find('.') == std::string::npos) path += kDefaultExtension;
 }
 
-// The same file: the same path once "." and ".." are resolved, or two paths
-// to one existing file.
-bool SameFile(const std::string& one, const std::string& other) {
+bool SamePathAsText(const std::string& one, const std::string& other) {
   namespace fs = std::filesystem;
-  if (fs::path(one).lexically_normal() == fs::path(other).lexically_normal()) return true;
-  std::error_code error;
-  return fs::equivalent(one, other, error);
+  return fs::path(one).lexically_normal() == fs::path(other).lexically_normal();
 }
 
-bool IsADecodeFile(const std::string& path, const std::vector<std::string>& decodeFiles) {
-  for (const std::string& decodeFile : decodeFiles) {
-    if (SameFile(path, decodeFile)) return true;
+// Empty when `path` is none of the decode files: the same path once "." and
+// ".." are resolved, or, as the disk says, two paths to one existing file.
+std::string_view WhyNotALog(const std::string& path, const LogLabelInput& input) {
+  for (const std::string& decodeFile : input.decodeFiles) {
+    if (SamePathAsText(path, decodeFile)) return kLogIsTheDecodeFile;
   }
-  return false;
+  for (const std::string& decodeFile : input.decodeFiles) {
+    const std::optional<bool> same = input.sameFile(path, decodeFile);
+    if (!same) return kLogFolderDoesNotAnswer;
+    if (*same) return kLogIsTheDecodeFile;
+  }
+  return {};
 }
 
 }  // namespace
 
-void LogFileChange(LogControls& controls) {
-  controls.SetLogLabelCaption(kSetItCaption);
+bool SameFileOnDisk(const std::string& one, const std::string& other) {
+  std::error_code error;
+  return std::filesystem::equivalent(one, other, error);
+}
+
+ArmingStep LogFileChange() {
+  ArmingStep step;
+  step.caption = kSetItCaption;
+  return step;
 }
 
 // The button is disabled once a log file is armed, so a second click cannot
 // come from the operator; should one arrive anyway, it runs the same steps
 // as the first and arms whatever the box then holds.
-void LogLabelClick(LogControls& controls, LogSettings& settings,
-                   const std::string& workingDirectory,
-                   const std::vector<std::string>& decodeFiles) {
-  controls.ShowLogFile();
-  controls.SetLogLabelCaption(kSetLogFileCaption);
-  const std::string typed = controls.LogFileText();
-  if (typed.empty()) return;  // the operator types the name next
+ArmingStep LogLabelClick(LogSettings& settings, const LogLabelInput& input) {
+  ArmingStep step;
+  step.showLogFile = true;
+  step.caption = kSetLogFileCaption;
+  if (input.typed.empty()) return step;  // the operator types the name next
 
-  std::string path = JoinPath(workingDirectory, controls.UpperCase(typed));
+  std::string path = JoinPath(input.workingDirectory, input.upperCase(input.typed));
   AddDefaultExtension(path);
-  if (IsADecodeFile(path, decodeFiles)) {
-    controls.ShowWhyNotArmed(kLogIsTheDecodeFile);
-    return;
-  }
-  settings.Fi2 = std::move(path);
+  step.refusal = WhyNotALog(path, input);
+  if (!step.refusal.empty()) return step;
+  settings.Fi2 = path;
   settings.LogFlag = 1;
-  // Showing the path is a change of the box's text and so briefly sets the
-  // caption to "Set It".
-  controls.SetLogFileText(settings.Fi2);
-  controls.SetLogLabelCaption(kLogFileCaption);
-  controls.DisableLogLabel();
+  step.armedPath = std::move(path);
+  return step;
 }
 
 }  // namespace velk

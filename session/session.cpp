@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/session.h"
 
+#include <exception>
 #include <utility>
 
 #include "common/path.h"
@@ -22,7 +23,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
     : view_(view),
       workingDirectory_(std::move(workingDirectory)),
       notices_(notices),
-      watcher_(*this, decodeFiles_),
+      watcher_(decodeFiles_),
       logBook_(nullptr, kMaxKeptRecords, RescueFile(workingDirectory_)) {}
 
 // A program closed as soon as it started may still be looking for an
@@ -52,17 +53,17 @@ bool Session::ClaimWorkingDirectory() {
       "VELK_LOG is already running in " + workingDirectory_ + "; this one ends.";
   notices_ << "VELK_LOG: " << message << '\n' << std::flush;
   closing_ = true;
-  view_.Tell(message);
+  view_.ShowMessage(message);
   view_.EndProgram();
   return false;
 }
 
 // Before Go nothing on the window says which file it will follow and where
-// the log will go: Go's note does.
+// the log will go: Go's tooltip does.
 void Session::ShowWhereItLooks() {
-  view_.SetNote(Go, "Follows " + DecodePathIn(workingDirectory_) + " (else " +
-                        std::string(kFallbackDecodePath) + "); a log file is written in " +
-                        workingDirectory_);
+  view_.SetToolTip(Go, "Follows " + DecodePathIn(workingDirectory_) + " (else " +
+                           std::string(kFallbackDecodePath) + "); a log file is written in " +
+                           workingDirectory_);
 }
 
 // The decode file is opened for a single read and closed before any event
@@ -72,7 +73,6 @@ void Session::ShowWhereItLooks() {
 // it still does not take go to a rescue file, named on standard error.
 void Session::Form_Unload() {
   if (!BeginClose()) return;
-  ShowPendingList();
   CloseLogBook();
   view_.EndProgram();
 }
@@ -95,22 +95,37 @@ void Session::CloseLogBook() {
 }
 
 // Go hides itself, so a second click cannot come from the operator; one that
-// arrives anyway, or after the close, does nothing.
+// arrives anyway, or after the close, does nothing. The loop ends at the
+// yield that handled the close.
 void Session::Go_Click() {
   if (watching_ || closing_) return;
   watching_ = true;
-  watcher_.Run(workingDirectory_);
+  Apply(watcher_.Start(workingDirectory_, LogArmed()));
+  while (!closing_) {
+    Apply(watcher_.RunPass(LogArmed()));
+    Guarded([this] { Yield(); });
+  }
   watching_ = false;
 }
 
+// Whether the log would be a decode file is asked of the disk on the disk
+// worker's thread; a folder that does not answer in time refuses the log.
 void Session::LogLabel_Click() {
-  LogLabelClick(*this, settings_, workingDirectory_,
-                {DecodePathIn(workingDirectory_), std::string(kFallbackDecodePath)});
-  if (settings_.LogFlag == 1) ShowLogNote(logBook_.Note(settings_.Fi2), false);
+  LogLabelInput input;
+  input.typed = view_.Text(LogFile);
+  input.workingDirectory = workingDirectory_;
+  input.decodeFiles = {DecodePathIn(workingDirectory_), std::string(kFallbackDecodePath)};
+  input.upperCase = [this](std::string_view text) { return view_.UpperCase(text); };
+  input.sameFile = [this](const std::string& one, const std::string& other) {
+    return diskWorker_.Run<bool>([one, other] { return SameFileOnDisk(one, other); },
+                                 kSameFileWait);
+  };
+  Apply(LogLabelClick(settings_, input));
+  if (LogArmed()) ShowLogToolTip(logBook_.Note(settings_.Fi2), false);
 }
 
 void Session::LogFile_Change() {
-  LogFileChange(*this);
+  Apply(LogFileChange());
 }
 
 // A request from outside to end (a signal, the console's close) closes the
@@ -146,18 +161,19 @@ void Session::ShowClock() {
 
 // What the log's writer did since the last tick. Red means a record is in
 // the file; while records wait (the log refused them or does not answer) the
-// box shows its warning and its note says how many, why and where they are
+// box shows its warning and its tooltip says how many, why and where they are
 // kept.
 void Session::ShowLogProgress() {
   const LogBook::Progress progress = logBook_.TakeProgress();
-  if (progress.written > 0) SetLogFileColour(kRed);
+  if (progress.written > 0) view_.SetTextColour(LogFile, kRed);
   if (progress.written > 0 || progress.waiting > 0 || progress.failing != warningShown_) {
-    ShowLogNote(logBook_.Note(settings_.Fi2), progress.failing);
+    ShowLogToolTip(logBook_.Note(settings_.Fi2), progress.failing);
   }
 }
 
 // Records an earlier run could not write are waiting for the operator: told
-// on standard error and in the log box's note once the look has answered.
+// on standard error and in the log box's tooltip once the search has
+// answered.
 void Session::ShowEarlierRescue() {
   if (!earlierRescueLook_.valid() ||
       earlierRescueLook_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
@@ -166,132 +182,98 @@ void Session::ShowEarlierRescue() {
   earlierRescue_ = earlierRescueLook_.get();
   if (earlierRescue_.empty()) return;
   notices_ << earlierRescue_ << '\n' << std::flush;
-  ShowLogNote(logNoteShown_.value_or(earlierRescue_), warningShown_);
+  ShowLogToolTip(logToolTipShown_.value_or(earlierRescue_), warningShown_);
 }
 
-void Session::ShowLogNote(std::string note, bool warning) {
-  if (!earlierRescue_.empty() && note != earlierRescue_) note += "\n" + earlierRescue_;
+void Session::ShowLogToolTip(std::string toolTip, bool warning) {
+  if (!earlierRescue_.empty() && toolTip != earlierRescue_) toolTip += "\n" + earlierRescue_;
   if (warningShown_ != warning) {
     view_.SetBackground(LogFile, warning ? std::optional<Colour>(kWarningAmber) : std::nullopt);
     warningShown_ = warning;
   }
-  if (logNoteShown_ == note) return;
-  view_.SetNote(LogFile, note);
-  logNoteShown_ = std::move(note);
+  if (logToolTipShown_ == toolTip) return;
+  view_.SetToolTip(LogFile, toolTip);
+  logToolTipShown_ = std::move(toolTip);
 }
 
-// --- the watch loop's view of the window ---
+// --- what the libraries' steps changed ---
 
-bool Session::LogArmed() const {
-  return settings_.LogFlag == 1;
-}
-
-void Session::SetLogFileColour(Colour colour) {
-  view_.SetTextColour(LogFile, colour);
-}
-
-void Session::ShowStartMsg() {
+// Not guarded: the recovery covers the loop, not its start.
+void Session::Apply(const WatchStart& start) {
+  if (start.logFileColour) view_.SetTextColour(LogFile, *start.logFileColour);
   view_.SetVisible(StartMsg, true);
-}
-
-void Session::HideStartMsg() {
-  view_.SetVisible(StartMsg, false);
-}
-
-std::string Session::StartMsgCaption() const {
-  return view_.Text(StartMsg);
-}
-
-void Session::SetStartMsgCaption(const std::string& caption) {
-  view_.SetText(StartMsg, caption);
-}
-
-void Session::ShowTimeNow() {
   view_.SetVisible(TimeNow, true);
-}
-
-void Session::HideGo() {
   view_.SetVisible(Go, false);
 }
 
-void Session::ShowInfo() {
-  view_.SetVisible(Info, true);
+// The records go to the log's writer before the list is laid out, so that
+// showing the decodes never delays their records; nothing is painted before
+// the yield, so the operator sees no difference.
+void Session::Apply(const WatchPass& pass) {
+  if (pass.fallback) ShowFallback(*pass.fallback);
+  if (pass.decodeShown) {
+    Guarded([this] { view_.SetVisible(Info, true); });
+    Guarded([this] { view_.SetVisible(StartMsg, false); });
+  }
+  for (const LogRecord& record : pass.records) {
+    Guarded([this, &record] { logBook_.Append(settings_.Fi2, record); });
+  }
+  if (!pass.displayLines.empty()) Guarded([this, &pass] { view_.AppendToList(pass.displayLines); });
 }
 
-void Session::AppendInfo(std::string_view displayLine) {
-  // Shown at the yield that ends this pass: laying out the list then no
-  // longer delays the decode's log record, handed over next in the same
-  // pass. Nothing is painted before the yield, so the operator sees no
-  // difference.
-  pendingList_ += displayLine;
+// Setting the armed path is a change of the box's text, and so sets the
+// caption to "Set It" for a moment before it reads "Log File".
+void Session::Apply(const ArmingStep& step) {
+  if (step.showLogFile) view_.SetVisible(LogFile, true);
+  view_.SetText(LogLabel, step.caption);
+  if (!step.refusal.empty()) ShowLogToolTip(std::string(step.refusal), true);
+  if (step.armedPath.empty()) return;
+  view_.SetText(LogFile, step.armedPath);
+  view_.SetText(LogLabel, kLogFileCaption);
+  view_.Disable(LogLabel);
 }
 
-// Handed to the log's writer; the next tick tells what became of it.
-void Session::AppendLogRecord(const LogRecord& record) {
-  logBook_.Append(settings_.Fi2, record);
+// A window that fails even here keeps its caption: there is nothing further
+// to fall back on, and so no recovery from the recovery.
+void Session::ShowFallback(const FallbackLine& fallback) {
+  try {
+    view_.SetText(StartMsg, CaptionWithFallback(view_.Text(StartMsg), fallback));
+  } catch (const std::exception&) {
+  }
 }
 
-bool Session::Yield() {
-  ShowPendingList();
+template <typename Operation>
+void Session::Guarded(Operation&& operation) {
+  try {
+    std::forward<Operation>(operation)();
+  } catch (const std::exception&) {
+    ShowFallback(watcher_.Recover());
+  }
+}
+
+// While a large growth is worked through, the next slice follows as soon as
+// the pending events are handled.
+void Session::Yield() {
   RenewWakePaths();
-  // While a large growth is worked through, the next slice follows as soon
-  // as the pending events are handled.
-  if (!closing_) view_.ProcessEvents(!watcher_.Busy());
-  return !closing_;
-}
-
-void Session::ShowPendingList() {
-  if (pendingList_.empty()) return;
-  view_.AppendToList(pendingList_);
-  pendingList_.clear();
+  view_.ProcessEvents(!watcher_.Busy());
 }
 
 // The working directory, where ALL.TXT may appear at any time, the decode
 // file followed, and its folder when that is another: built anew only when
-// the file followed changes (StartMsg's note then names it) or a renewal is
+// the file followed changes (StartMsg's tooltip then names it) or a renewal is
 // due, not at every pass.
 void Session::RenewWakePaths() {
   const std::string& decodePath = watcher_.DecodePath();
   const auto now = std::chrono::steady_clock::now();
   const bool moved = !wakePaths_ || wakePaths_->decodeFile != decodePath;
   if (!moved && now - wakeRenewedAt_ < kWakeRenewal) return;
-  if (moved) view_.SetNote(StartMsg, "Looking at " + decodePath);
+  if (moved) view_.SetToolTip(StartMsg, "Looking at " + decodePath);
   WakePaths paths{decodePath, {workingDirectory_}};
   const std::string decodeFolder = FolderOf(decodePath);
   if (decodeFolder != workingDirectory_) paths.folders.push_back(decodeFolder);
   view_.WakeOnChanges(paths);
   wakePaths_ = std::move(paths);
   wakeRenewedAt_ = now;
-}
-
-// --- arming the log ---
-
-void Session::ShowLogFile() {
-  view_.SetVisible(LogFile, true);
-}
-
-void Session::SetLogLabelCaption(std::string_view caption) {
-  view_.SetText(LogLabel, caption);
-}
-
-std::string Session::LogFileText() const {
-  return view_.Text(LogFile);
-}
-
-void Session::SetLogFileText(const std::string& text) {
-  view_.SetText(LogFile, text);
-}
-
-void Session::DisableLogLabel() {
-  view_.Disable(LogLabel);
-}
-
-std::string Session::UpperCase(const std::string& text) const {
-  return view_.UpperCase(text);
-}
-
-void Session::ShowWhyNotArmed(std::string_view reason) {
-  ShowLogNote(std::string(reason), true);
 }
 
 }  // namespace velk

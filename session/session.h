@@ -45,26 +45,35 @@
 // it builds its controls from the window table, forwards each of its events
 // to the session's handler of the same name, and carries out on its
 // controls what the session decides (SessionView). Everything between the
-// events and the libraries lives here, once:
+// events and the libraries lives here, once. The libraries know no window:
+// each step returns what it changed (WatchStart, WatchPass, ArmingStep) and
+// the session shows it through its one Apply for that kind of change.
 //
-//   load       Form_Load      Timer1 starts; LogFlag is 0; a look for an
-//                             earlier run's rescue files starts off this
+//   load       Form_Load      Timer1 starts; LogFlag is 0; the search for
+//                             an earlier run's rescue files starts off this
 //                             thread.
 //   tick       Timer1_Timer   the clock's face; what the log's writer did
-//                             (the log box turns red, its note and warning);
-//                             the look's answer, once there is one; a
-//                             request from outside to end closes.
-//   click      Go_Click       the watch loop: each pass polls the decode
-//                             file, takes its new lines, shows each selected
-//                             decode (the list gets it at the pass's yield)
-//                             and hands its record to the log's writer,
-//                             which writes off this thread; then it
-//                             yields to the view, which handles its events
-//                             (waiting for one when there is nothing to
-//                             read). It returns once the window closes.
-//   click      LogLabel_Click arming the log (and LogFile_Change).
+//                             (the log box turns red, its tooltip and
+//                             warning); the search's answer, once there is
+//                             one; a request from outside to end closes.
+//   click      Go_Click       the watch loop: applies the watcher's start,
+//                             then, pass after pass, applies what the pass
+//                             returned (each record handed to the log's
+//                             writer, which writes off this thread, then
+//                             the display lines to the list) and yields to
+//                             the view, which handles its events (waiting
+//                             for one when there is nothing to read). A
+//                             control operation that fails runs the
+//                             watcher's recovery and skips only itself. It
+//                             returns once the window closes.
+//   click      LogLabel_Click arming the log: applies what the step
+//                             returned; whether the log would be a decode
+//                             file is asked of the disk worker, waiting at
+//                             most kSameFileWait. LogFile_Change applies
+//                             its caption.
 //   close      Form_Unload    the log's last try, the notice on standard
 //                             error; the view then ends the program.
+
 
 #include <chrono>
 #include <future>
@@ -78,6 +87,7 @@
 #include "clock/local_time_of_day.h"
 #include "clock/period_clock.h"
 #include "common/colour.h"
+#include "common/disk_worker.h"
 #include "common/process.h"
 #include "logfile/log_arming.h"
 #include "logfile/log_book.h"
@@ -112,8 +122,8 @@ class SessionView {
   virtual void SetTextColour(window::Id control, Colour colour) = 0;
   // The control's background: `colour`, or the system's own when nullopt.
   virtual void SetBackground(window::Id control, std::optional<Colour> colour) = 0;
-  // The control's tooltip and accessible description.
-  virtual void SetNote(window::Id control, std::string_view note) = 0;
+  // The control's tooltip, which is also its accessible description.
+  virtual void SetToolTip(window::Id control, std::string_view toolTip) = 0;
   // Adds display lines (8-bit text in the system's code page, each ended by
   // CR LF) at the very end of the list, after whatever it holds; the list
   // follows them while it shows its end and keeps the operator's caret.
@@ -130,9 +140,9 @@ class SessionView {
   // is one (a click, a tick, a watched change). A view may handle only the
   // event it waited for: the next pass's yield takes the next.
   virtual void ProcessEvents(bool wait) = 0;
-  // Tells the operator something that ends the program, and waits until it
+  // Shows the operator a message that ends the program, and waits until it
   // was read (a message box).
-  virtual void Tell(std::string_view message) = 0;
+  virtual void ShowMessage(std::string_view message) = 0;
   // Ends the program after the close: the window and Timer1 go, status 0.
   virtual void EndProgram() = 0;
 };
@@ -143,12 +153,12 @@ inline constexpr std::chrono::milliseconds kTimer1Interval{1};
 // How often the view is asked again to watch the wake paths.
 inline constexpr std::chrono::seconds kWakeRenewal{1};
 
-class Session final : private WatchWindow, private LogControls {
+class Session final {
  public:
   // `workingDirectory` is where ALL.TXT is looked for and the log and any
   // rescue file are made; notices for the operator go to `notices`.
   Session(SessionView& view, std::string workingDirectory, std::ostream& notices);
-  ~Session() override;
+  ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -176,39 +186,27 @@ class Session final : private WatchWindow, private LogControls {
   bool Closing() const { return closing_; }
 
  private:
-  // What the watch loop does to the window.
-  bool LogArmed() const override;
-  void SetLogFileColour(Colour colour) override;
-  void ShowStartMsg() override;
-  void HideStartMsg() override;
-  std::string StartMsgCaption() const override;
-  void SetStartMsgCaption(const std::string& caption) override;
-  void ShowTimeNow() override;
-  void HideGo() override;
-  void ShowInfo() override;
-  void AppendInfo(std::string_view displayLine) override;
-  void AppendLogRecord(const LogRecord& record) override;
-  bool Yield() override;
-
-  // What arming the log does to the window.
-  void ShowLogFile() override;
-  void SetLogLabelCaption(std::string_view caption) override;
-  std::string LogFileText() const override;
-  void SetLogFileText(const std::string& text) override;
-  void DisableLogLabel() override;
-  std::string UpperCase(const std::string& text) const override;
-  void ShowWhyNotArmed(std::string_view reason) override;
+  // What the libraries' steps changed, shown on the window.
+  void Apply(const WatchStart& start);
+  void Apply(const WatchPass& pass);
+  void Apply(const ArmingStep& step);
+  void ShowFallback(const FallbackLine& fallback);
+  // Runs one of the watch loop's control operations; one that fails runs
+  // the recovery, and the loop goes on with the next.
+  template <typename Operation>
+  void Guarded(Operation&& operation);
+  void Yield();
+  bool LogArmed() const { return settings_.LogFlag == 1; }
 
   bool ClaimWorkingDirectory();
   bool BeginClose();
   void CloseLogBook();
   void ShowClock();
   void ShowWhereItLooks();
-  void ShowPendingList();
   void RenewWakePaths();
   void ShowEarlierRescue();
   void ShowLogProgress();
-  void ShowLogNote(std::string note, bool warning);
+  void ShowLogToolTip(std::string toolTip, bool warning);
 
   SessionView& view_;
   std::string workingDirectory_;
@@ -222,17 +220,17 @@ class Session final : private WatchWindow, private LogControls {
   DecodeWatcher watcher_;
   LogBook logBook_;
   LocalTimeOfDay timeOfDay_;
+  // Asks the disk whether a log would be a decode file, so that a folder
+  // that does not answer never holds the window.
+  DiskWorker diskWorker_;
 
   // What the controls show now, so that a thousand ticks a second touch
   // them only when it changes.
   std::optional<ClockFace> clockShown_;
-  std::optional<std::string> logNoteShown_;
+  std::optional<std::string> logToolTipShown_;
   bool warningShown_ = false;
   std::future<std::string> earlierRescueLook_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
-
-  // Display lines of the current pass, added to the list at its yield.
-  std::string pendingList_;
 
   std::optional<WakePaths> wakePaths_;
   std::chrono::steady_clock::time_point wakeRenewedAt_{};

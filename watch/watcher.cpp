@@ -19,43 +19,37 @@ class FileStepFailed : public std::runtime_error {
 
 }  // namespace
 
-DecodeWatcher::DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now)
-    : window_(window),
-      files_(files),
-      now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)) {}
+DecodeWatcher::DecodeWatcher(DecodeFileAccess& files, WatchClock now)
+    : files_(files), now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)) {}
 
 std::string DecodePathIn(const std::string& directory) {
   return JoinPath(directory, std::string(kDecodeFileName));
 }
 
+std::string CaptionWithFallback(std::string caption, const FallbackLine& fallback) {
+  if (caption.starts_with(fallback.line)) return caption;
+  if (!fallback.replaces.empty() && caption.starts_with(fallback.replaces)) {
+    caption.erase(0, fallback.replaces.size());
+  }
+  return fallback.line + caption;
+}
+
 // The recovery covers the loop only: what fails here reaches the caller.
-void DecodeWatcher::Start(const std::string& workingDirectory) {
+WatchStart DecodeWatcher::Start(const std::string& workingDirectory, bool logArmed) {
   working_ = PlaceOf(DecodePathIn(workingDirectory));
   fallback_ = PlaceOf(std::string(kFallbackDecodePath));
   inWorkingDirectory_ = FollowedFile(working_.path);
   atFallback_ = FollowedFile(fallback_.path);
   onFallback_ = false;
-  if (window_.LogArmed()) window_.SetLogFileColour(kBrightGreen);
-  window_.ShowStartMsg();
-  window_.ShowTimeNow();
-  window_.HideGo();
+  return WatchStart{logArmed ? std::optional<Colour>(kBrightGreen) : std::nullopt};
 }
 
-// A failed poll leaves nothing to read, so the pass goes straight on to the
-// yield.
-bool DecodeWatcher::RunPass() {
+// A failed poll leaves nothing to read, so the pass ends there.
+WatchPass DecodeWatcher::RunPass(bool logArmed) {
   Attempt([this] { Poll(); });
   FollowedFile& file = Current();
-  if (file.HasWork(now_())) ActOnGrowth(file);
-  bool open = true;
-  Attempt([this, &open] { open = window_.Yield(); });
-  return open;
-}
-
-void DecodeWatcher::Run(const std::string& workingDirectory) {
-  Start(workingDirectory);
-  while (RunPass()) {
-  }
+  if (file.HasWork(now_())) ActOnGrowth(file, logArmed);
+  return std::exchange(pass_, WatchPass{});
 }
 
 template <typename Step>
@@ -63,32 +57,23 @@ void DecodeWatcher::Attempt(Step&& step) {
   try {
     std::forward<Step>(step)();
   } catch (const std::exception&) {
-    Recover();
+    FallbackLine shown = Recover();
+    if (pass_.fallback) shown.replaces = pass_.fallback->replaces;
+    pass_.fallback = std::move(shown);
   }
 }
 
-void DecodeWatcher::Recover() {
+FallbackLine DecodeWatcher::Recover() {
   onFallback_ = true;
-  ShowFallbackPath();
+  return ShowFallbackPath();
 }
 
-// The fallback line goes above the caption once; repeated failures leave the
-// caption as it is, so it never grows. When the path followed there changes
-// (to its VirtualStore copy or back), the line shown is replaced. A window
-// that fails even here keeps its caption: there is nothing further to fall
-// back on.
-void DecodeWatcher::ShowFallbackPath() {
-  try {
-    const std::string line = atFallback_.Path() + "\r\n";
-    std::string caption = window_.StartMsgCaption();
-    if (caption.starts_with(line)) return;
-    if (!fallbackLineShown_.empty() && caption.starts_with(fallbackLineShown_)) {
-      caption.erase(0, fallbackLineShown_.size());
-    }
-    window_.SetStartMsgCaption(line + caption);
-    fallbackLineShown_ = line;
-  } catch (const std::exception&) {
-  }
+// When the path followed at the fallback changes (to its VirtualStore copy
+// or back), the line shown is replaced.
+FallbackLine DecodeWatcher::ShowFallbackPath() {
+  FallbackLine fallback{atFallback_.Path() + "\r\n", fallbackLineShown_};
+  fallbackLineShown_ = fallback.line;
+  return fallback;
 }
 
 DecodeWatcher::Place DecodeWatcher::PlaceOf(std::string path) {
@@ -99,7 +84,8 @@ DecodeWatcher::Place DecodeWatcher::PlaceOf(std::string path) {
 // The status of the file followed at `place`, moving `file` to the copy or
 // back when the other one is the file to follow now: the one that is there,
 // and of both the one written last (on a tie the one followed already).
-std::optional<platform::FileStatus> DecodeWatcher::Look(FollowedFile& file, const Place& place) {
+std::optional<platform::FileStatus> DecodeWatcher::StatusAt(FollowedFile& file,
+                                                            const Place& place) {
   std::optional<platform::FileStatus> original = files_.Status(place.path);
   if (!place.copy) return original;
   std::optional<platform::FileStatus> copy = files_.Status(*place.copy);
@@ -115,7 +101,7 @@ std::optional<platform::FileStatus> DecodeWatcher::Look(FollowedFile& file, cons
 // ALL.TXT in the working directory is followed whenever it is there; the
 // fallback path only after a recovery, and only while ALL.TXT is not there.
 void DecodeWatcher::Poll() {
-  std::optional<platform::FileStatus> status = Look(inWorkingDirectory_, working_);
+  std::optional<platform::FileStatus> status = StatusAt(inWorkingDirectory_, working_);
   if (status) {
     onFallback_ = false;
     inWorkingDirectory_.Found(*status, now_());
@@ -124,8 +110,8 @@ void DecodeWatcher::Poll() {
   inWorkingDirectory_.NotFound(now_());
   if (!onFallback_) throw FileStepFailed("the decode file is not there");
   const std::string followed = atFallback_.Path();
-  status = Look(atFallback_, fallback_);
-  if (atFallback_.Path() != followed) ShowFallbackPath();
+  status = StatusAt(atFallback_, fallback_);
+  if (atFallback_.Path() != followed) pass_.fallback = ShowFallbackPath();
   if (!status) {
     atFallback_.NotFound(now_());
     throw FileStepFailed("the decode file is not at the fallback path either");
@@ -135,7 +121,7 @@ void DecodeWatcher::Poll() {
 
 // The read, the date once per growth, then the lines read, in order, for as
 // long as the pass's budget lasts; what is left is taken at the next pass.
-void DecodeWatcher::ActOnGrowth(FollowedFile& file) {
+void DecodeWatcher::ActOnGrowth(FollowedFile& file, bool logArmed) {
   if (file.NeedsRead()) Attempt([this, &file] { Read(file); });
   if (file.DateDue()) {
     file.DateRead();
@@ -143,7 +129,8 @@ void DecodeWatcher::ActOnGrowth(FollowedFile& file) {
   }
   const WatchClock::result_type end = now_() + kPassWorkBudget;
   while (std::optional<LineSummary> line = file.NextLine(now_())) {
-    TakeLine(std::move(*line));
+    lastLine_ = std::move(*line);
+    if (lastLine_.hasMarker) ShowSelectedLine(logArmed);
     if (now_() >= end) break;
   }
 }
@@ -161,22 +148,14 @@ void DecodeWatcher::DateFromFile(const std::string& path) {
   fileDate_ = std::move(*date);
 }
 
-void DecodeWatcher::TakeLine(LineSummary line) {
-  lastLine_ = std::move(line);
-  if (lastLine_.hasMarker) ShowSelectedLine();
-}
-
-void DecodeWatcher::ShowSelectedLine() {
-  Attempt([this] { window_.ShowInfo(); });
-  Attempt([this] { window_.HideStartMsg(); });
+// Each field and rendering is a step of its own: a failure skips only it.
+void DecodeWatcher::ShowSelectedLine(bool logArmed) {
+  pass_.decodeShown = true;
   DecodeFields fields;
   Attempt([this, &fields] { fields = CutFields(lastLine_.head); });
-  Attempt([this, &fields] { window_.AppendInfo(DisplayLine(fileDate_, fields)); });
-  // A failed test counts as passed: the record is then appended anyway.
-  bool armed = true;
-  Attempt([this, &armed] { armed = window_.LogArmed(); });
-  if (armed) {
-    Attempt([this, &fields] { window_.AppendLogRecord(BuildLogRecord(fields, lastLine_.head)); });
+  Attempt([this, &fields] { pass_.displayLines += DisplayLine(fileDate_, fields); });
+  if (logArmed) {
+    Attempt([this, &fields] { pass_.records.push_back(BuildLogRecord(fields, lastLine_.head)); });
   }
 }
 

@@ -5,19 +5,21 @@
 // for the rest of the run. Each pass polls the file's length; when the file
 // has grown, it reads the lines added since the length acted on, dates them
 // from the file's modification time and, for every line that carries the
-// sync marker "*", in order, appends its display line to the list and hands
-// its log record to the log while one is armed. Then it yields to the window.
+// sync marker "*", in order, adds its display line to what the pass shows
+// and, while a log is armed, its log record to what the pass logs. It knows
+// no window: its owner shows what a pass returns, then yields to the window.
 // Which lines are taken, and when, is told in followed_file.h: every line
 // written after Go once, and at Go the last line already in the file.
 //
 // Any failure inside the loop runs the one recovery step: the decode path
 // becomes the fallback path, that path is shown above the waiting message,
 // and the loop goes on with the next step. The fallback is a second place
-// to look, not a one-way door: whenever ALL.TXT is in the working directory
-// the loop follows it, and the fallback path only while it is not.
+// to look for the file, not a one-way door: whenever ALL.TXT is in the
+// working directory the loop follows it, and the fallback path only while
+// it is not.
 //
 // A legacy decoder that writes into a folder Windows protects (the fallback
-// path's Program Files) has its file kept in the user's VirtualStore
+// path's Program Files) has its file stored in the user's VirtualStore
 // instead. Of a path with such a copy, the loop follows whichever of the two
 // is there, and of both the one written last; the caption shows the path
 // actually followed.
@@ -28,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/colour.h"
 #include "watch/decode_file.h"
@@ -49,29 +52,38 @@ inline constexpr std::chrono::milliseconds kPassWorkBudget{2};
 
 using WatchClock = std::function<std::chrono::steady_clock::time_point()>;
 
-// What the watcher does to the window, and the window's yield. A control
-// operation that throws counts as a failed step.
-class WatchWindow {
- public:
-  virtual ~WatchWindow() = default;
+// What the start of Go changes on the window: the log box turns
+// `logFileColour` when a log is already armed; the waiting message and the
+// clock are shown and Go is hidden.
+struct WatchStart {
+  std::optional<Colour> logFileColour;
+};
 
-  virtual bool LogArmed() const = 0;  // LogFlag is 1
-  virtual void SetLogFileColour(Colour colour) = 0;
-  virtual void ShowStartMsg() = 0;
-  virtual void HideStartMsg() = 0;
-  virtual std::string StartMsgCaption() const = 0;
-  virtual void SetStartMsgCaption(const std::string& caption) = 0;
-  virtual void ShowTimeNow() = 0;
-  virtual void HideGo() = 0;
-  virtual void ShowInfo() = 0;
-  // Appends a display line (ending in CR LF) at the end of the list.
-  virtual void AppendInfo(std::string_view displayLine) = 0;
-  // The log's append step for one selected decode; run only while armed. It
-  // deals with a log file that cannot be written itself.
-  virtual void AppendLogRecord(const LogRecord& record) = 0;
-  // Lets the window process its pending events, waiting for one when none is
-  // pending. Returns false once the window is closing: the loop then ends.
-  virtual bool Yield() = 0;
+// The recovery's line above the waiting message: the fallback path, put on
+// top of StartMsg's caption once, in place of the line put there before.
+struct FallbackLine {
+  std::string line;      // the path followed at the fallback, and CR LF
+  std::string replaces;  // the line shown before, when the path moved
+
+  friend bool operator==(const FallbackLine&, const FallbackLine&) = default;
+};
+
+// StartMsg's `caption` with `fallback` on top. A caption that starts with
+// the line already is left as it is, so repeated failures never grow it.
+std::string CaptionWithFallback(std::string caption, const FallbackLine& fallback);
+
+// What one pass of the loop changed, for the window to show.
+struct WatchPass {
+  // The recovery ran, or the fallback path followed moved.
+  std::optional<FallbackLine> fallback;
+  // A line with the marker was taken: Info is shown, StartMsg hidden.
+  bool decodeShown = false;
+  // The display lines of the pass (each ending in CR LF), for the list.
+  std::string displayLines;
+  // Their log records, in order; only while a log is armed.
+  std::vector<LogRecord> records;
+
+  friend bool operator==(const WatchPass&, const WatchPass&) = default;
 };
 
 class DecodeWatcher {
@@ -79,19 +91,20 @@ class DecodeWatcher {
   // `now` tells the time for the wait on a line without a line end, for the
   // work budget of a pass and for how fast the file grew between polls; the
   // steady clock when empty.
-  DecodeWatcher(WatchWindow& window, DecodeFileAccess& files, WatchClock now = {});
+  explicit DecodeWatcher(DecodeFileAccess& files, WatchClock now = {});
 
-  // The start of Go: the decode path in the working directory, the log box
-  // green when a log is already armed, the waiting message and the clock
-  // shown, Go hidden.
-  void Start(const std::string& workingDirectory);
+  // The start of Go: the decode path in the working directory, and the log
+  // box green when a log is already armed.
+  WatchStart Start(const std::string& workingDirectory, bool logArmed);
 
-  // One pass of the loop, ending with the yield. Returns false when the
-  // window is closing.
-  bool RunPass();
+  // One pass of the loop: polls, reads and takes lines; what the window is
+  // to show. A failure inside it runs the recovery, reported in `fallback`.
+  WatchPass RunPass(bool logArmed);
 
-  // Start, then passes until the window closes.
-  void Run(const std::string& workingDirectory);
+  // The recovery, for a step of the loop that failed outside a pass (the
+  // window's part of it): from now on the fallback path is followed while
+  // ALL.TXT is not in the working directory.
+  FallbackLine Recover();
 
   // Whether the next pass has lines to read or take whatever the file does:
   // the yield should then not wait for an event.
@@ -111,8 +124,7 @@ class DecodeWatcher {
   // Runs one step; a failure runs the recovery and the loop continues.
   template <typename Step>
   void Attempt(Step&& step);
-  void Recover();
-  void ShowFallbackPath();
+  FallbackLine ShowFallbackPath();
 
   // A path the decode file is looked for at, and its VirtualStore copy.
   struct Place {
@@ -120,19 +132,17 @@ class DecodeWatcher {
     std::optional<std::string> copy;
   };
   Place PlaceOf(std::string path);
-  std::optional<platform::FileStatus> Look(FollowedFile& file, const Place& place);
+  std::optional<platform::FileStatus> StatusAt(FollowedFile& file, const Place& place);
 
   const FollowedFile& Current() const { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
   FollowedFile& Current() { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
 
   void Poll();
-  void ActOnGrowth(FollowedFile& file);
+  void ActOnGrowth(FollowedFile& file, bool logArmed);
   void Read(FollowedFile& file);
   void DateFromFile(const std::string& path);
-  void TakeLine(LineSummary line);
-  void ShowSelectedLine();
+  void ShowSelectedLine(bool logArmed);
 
-  WatchWindow& window_;
   DecodeFileAccess& files_;
   WatchClock now_;
   FollowedFile inWorkingDirectory_;
@@ -141,6 +151,7 @@ class DecodeWatcher {
   Place fallback_{std::string(kFallbackDecodePath), std::nullopt};
   bool onFallback_ = false;
   std::string fallbackLineShown_;  // the line the recovery put above the caption
+  WatchPass pass_;                 // what the pass under way changed
   LineSummary lastLine_;
   std::string fileDate_;
 };

@@ -238,8 +238,8 @@ void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> 
   widget->setPalette(palette);
 }
 
-void VELK_Logging::SetNote(table::Id control, std::string_view note) {
-  const QString text = FromUtf8(note);
+void VELK_Logging::SetToolTip(table::Id control, std::string_view toolTip) {
+  const QString text = FromUtf8(toolTip);
   Control(control)->setToolTip(text);
   Control(control)->setAccessibleDescription(text);
 }
@@ -295,7 +295,7 @@ void VELK_Logging::ProcessEvents(bool wait) {
   QCoreApplication::processEvents(flags);
 }
 
-void VELK_Logging::Tell(std::string_view message) {
+void VELK_Logging::ShowMessage(std::string_view message) {
   QMessageBox::information(nullptr, FromUtf8(table::kTitle), FromUtf8(message));
 }
 

@@ -51,13 +51,13 @@ class VELK_Logging final : public QWidget,
   void SetText(velk::window::Id control, std::string_view text) override;
   void SetTextColour(velk::window::Id control, velk::Colour colour) override;
   void SetBackground(velk::window::Id control, std::optional<velk::Colour> colour) override;
-  void SetNote(velk::window::Id control, std::string_view note) override;
+  void SetToolTip(velk::window::Id control, std::string_view toolTip) override;
   void AppendToList(std::string_view lines) override;
   std::string UpperCase(std::string_view text) const override;
   void StartTimer1(std::chrono::milliseconds interval) override;
   void WakeOnChanges(const velk::WakePaths& paths) override;
   void ProcessEvents(bool wait) override;
-  void Tell(std::string_view message) override;
+  void ShowMessage(std::string_view message) override;
   void EndProgram() override;
 
   std::array<QWidget*, velk::window::kControlCount> controls_{};

@@ -434,15 +434,15 @@ void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> 
   InvalidateRect(Control(control), nullptr, TRUE);
 }
 
-void VELK_Logging::SetNote(table::Id control, std::string_view note) {
-  std::wstring text = Utf16FromUtf8(note);
+void VELK_Logging::SetToolTip(table::Id control, std::string_view toolTip) {
+  std::wstring text = Utf16FromUtf8(toolTip);
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = window_;
   tool.uId = reinterpret_cast<UINT_PTR>(Control(control));
   tool.lpszText = text.data();
-  // Wide enough for a path; a longer note breaks into lines.
+  // Wide enough for a path; a longer tooltip breaks into lines.
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scaled(table::kClientWidth));
   SendMessageW(tips_, hasTip_[control] ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
                reinterpret_cast<LPARAM>(&tool));
@@ -545,7 +545,7 @@ void VELK_Logging::MoveFocusFrom(HWND control) {
   SetFocus(next != control ? next : window_);
 }
 
-void VELK_Logging::Tell(std::string_view message) {
+void VELK_Logging::ShowMessage(std::string_view message) {
   MessageBoxW(window_, Utf16FromUtf8(message).c_str(), Utf16FromUtf8(table::kTitle).c_str(),
               MB_OK | MB_ICONINFORMATION);
 }

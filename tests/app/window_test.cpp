@@ -188,7 +188,7 @@ class WindowTest : public QObject {
     QCOMPARE(window.findChild<QWidget*>("TimeNow")->accessibleName(), QString("Clock"));
     QCOMPARE(window.findChild<QWidget*>("LogFile")->accessibleName(), QString("Log file path"));
     QCOMPARE(window.findChild<QWidget*>("Info")->accessibleName(), QString("Decodes"));
-    // A control's note is its tooltip and its accessible description.
+    // A control's tooltip is also its accessible description.
     auto* go = window.findChild<QWidget*>("Go");
     QVERIFY(go->toolTip().startsWith("Follows " + work.Path() + "/ALL.TXT"));
     QCOMPARE(go->accessibleDescription(), go->toolTip());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,31 +13,35 @@
 namespace velk {
 namespace {
 
-// A window stand-in that behaves as the real one does: setting a different
-// text raises the change event, and every caption shown is recorded.
-class FakeLogControls final : public LogControls {
+// A window stand-in that shows each step as the session does, and behaves
+// as the real one: setting a different text raises the change event, and
+// every caption shown is recorded. Paths are one file only when equal.
+class FakeLogControls {
  public:
-  void ShowLogFile() override { shown = true; }
-  void SetLogLabelCaption(std::string_view caption) override { captions.emplace_back(caption); }
-  std::string LogFileText() const override { return text; }
-  void SetLogFileText(const std::string& newText) override {
-    if (newText == text) return;
-    text = newText;
-    LogFileChange(*this);
+  void Show(const ArmingStep& step) {
+    if (step.showLogFile) shown = true;
+    captions.emplace_back(step.caption);
+    why = step.refusal;
+    if (step.armedPath.empty()) return;
+    SetText(step.armedPath);
+    captions.emplace_back(kLogFileCaption);
+    enabled = false;
   }
-  void DisableLogLabel() override { enabled = false; }
-  void ShowWhyNotArmed(std::string_view reason) override { why = reason; }
-  std::string UpperCase(const std::string& value) const override {
-    std::string upper = value;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-      return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
-    return upper;
+  void Click(LogSettings& settings, const std::string& directory,
+             std::vector<std::string> decodeFiles = {}) {
+    const auto upper = [](std::string_view value) {
+      std::string upperCase(value);
+      std::transform(upperCase.begin(), upperCase.end(), upperCase.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+      });
+      return upperCase;
+    };
+    Show(LogLabelClick(settings, {text, directory, std::move(decodeFiles), upper, sameFile}));
   }
 
   // What the operator does: typing a text, keystroke by keystroke.
   void Type(const std::string& typed) {
-    for (char c : typed) SetLogFileText(text + c);
+    for (char c : typed) SetText(text + c);
   }
 
   std::string Caption() const { return captions.empty() ? "" : captions.back(); }
@@ -46,6 +51,14 @@ class FakeLogControls final : public LogControls {
   std::string text;
   std::string why;
   std::vector<std::string> captions;
+  SameFileCheck sameFile = [](const std::string&, const std::string&) { return false; };
+
+ private:
+  void SetText(const std::string& newText) {
+    if (newText == text) return;
+    text = newText;
+    Show(LogFileChange());
+  }
 };
 
 struct ArmingCase {
@@ -62,10 +75,10 @@ TEST_P(ArmingTest, ClickAfterTypingArmsTheFullPath) {
   FakeLogControls controls;
   LogSettings settings;
 
-  LogLabelClick(controls, settings, c.directory);
+  controls.Click(settings, c.directory);
   controls.Type(c.typed);
   EXPECT_EQ(controls.Caption(), kSetItCaption);
-  LogLabelClick(controls, settings, c.directory);
+  controls.Click(settings, c.directory);
 
   EXPECT_EQ(settings.LogFlag, 1);
   EXPECT_EQ(settings.Fi2, c.expectedPath);
@@ -93,7 +106,7 @@ TEST(LogArmingTest, FirstClickWithEmptyBoxOnlyShowsIt) {
   FakeLogControls controls;
   LogSettings settings;
 
-  LogLabelClick(controls, settings, "/work/dir");
+  controls.Click(settings, "/work/dir");
 
   EXPECT_TRUE(controls.shown);
   EXPECT_TRUE(controls.enabled);
@@ -107,9 +120,9 @@ TEST(LogArmingTest, CaptionsFollowTheExchangeInOrder) {
   FakeLogControls controls;
   LogSettings settings;
 
-  LogLabelClick(controls, settings, "/work/dir");
+  controls.Click(settings, "/work/dir");
   controls.Type("ab");
-  LogLabelClick(controls, settings, "/work/dir");
+  controls.Click(settings, "/work/dir");
 
   const std::vector<std::string> expected{
       "Set Log File",            // first click
@@ -124,9 +137,9 @@ TEST(LogArmingTest, CaptionsFollowTheExchangeInOrder) {
 TEST(LogArmingTest, TypingAfterArmingOnlyChangesTheCaption) {
   FakeLogControls controls;
   LogSettings settings;
-  LogLabelClick(controls, settings, "/work/dir");
+  controls.Click(settings, "/work/dir");
   controls.Type("mylog");
-  LogLabelClick(controls, settings, "/work/dir");
+  controls.Click(settings, "/work/dir");
   const std::string armed = settings.Fi2;
 
   controls.Type("x");
@@ -143,10 +156,10 @@ TEST(LogArmingTest, ClickAfterArmingRunsTheSameSteps) {
   FakeLogControls controls;
   LogSettings settings;
   controls.text = "a";
-  LogLabelClick(controls, settings, "/d");
+  controls.Click(settings, "/d");
   ASSERT_EQ(settings.Fi2, JoinPath("/d", "A.TXT"));
 
-  LogLabelClick(controls, settings, "/d");
+  controls.Click(settings, "/d");
 
   EXPECT_EQ(settings.Fi2, JoinPath("/d", JoinPath("/D", "A.TXT")));
   EXPECT_EQ(settings.LogFlag, 1);
@@ -154,19 +167,33 @@ TEST(LogArmingTest, ClickAfterArmingRunsTheSameSteps) {
   EXPECT_FALSE(controls.enabled);
 }
 
+// A decode file by its path, or, as the disk says, by its identity; a disk
+// that does not answer in time refuses the log too, saying why.
 TEST(LogArmingTest, ALogThatWouldBeADecodeFileIsRefused) {
   const std::string decodeFile = JoinPath("/work/dir", "ALL.TXT");
-  for (const std::string typed : {"all", "All.txt", "./all.txt"}) {
+  struct Case {
+    std::string typed;
+    std::optional<bool> sameOnDisk;
+    std::string_view why;
+  };
+  const Case cases[] = {
+      {"all", false, kLogIsTheDecodeFile},
+      {"All.txt", false, kLogIsTheDecodeFile},
+      {"./all.txt", std::nullopt, kLogIsTheDecodeFile},
+      {"link", true, kLogIsTheDecodeFile},
+      {"other", std::nullopt, kLogFolderDoesNotAnswer},
+  };
+  for (const Case& c : cases) {
     FakeLogControls controls;
     LogSettings settings;
-    controls.text = typed;
-    LogLabelClick(controls, settings, "/work/dir",
-                  {decodeFile, "C:\\Program Files\\VELK\\ALL.TXT"});
-    EXPECT_EQ(settings.LogFlag, 0) << typed;
-    EXPECT_EQ(settings.Fi2, "") << typed;
-    EXPECT_EQ(controls.why, kLogIsTheDecodeFile) << typed;
-    EXPECT_EQ(controls.Caption(), kSetLogFileCaption) << typed;
-    EXPECT_TRUE(controls.enabled) << typed;
+    controls.text = c.typed;
+    controls.sameFile = [&c](const std::string&, const std::string&) { return c.sameOnDisk; };
+    controls.Click(settings, "/work/dir", {decodeFile, "C:\\Program Files\\VELK\\ALL.TXT"});
+    EXPECT_EQ(settings.LogFlag, 0) << c.typed;
+    EXPECT_EQ(settings.Fi2, "") << c.typed;
+    EXPECT_EQ(controls.why, c.why) << c.typed;
+    EXPECT_EQ(controls.Caption(), kSetLogFileCaption) << c.typed;
+    EXPECT_TRUE(controls.enabled) << c.typed;
   }
 }
 

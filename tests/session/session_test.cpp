@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ class FakeView final : public SessionView {
     std::string text;
     std::optional<Colour> colour;
     std::optional<Colour> background;
-    std::string note;
+    std::string toolTip;
   };
 
   explicit FakeView(const std::string& workingDirectory)
@@ -78,7 +79,10 @@ class FakeView final : public SessionView {
     return next;
   }
 
-  void SetVisible(Id id, bool visible) override { controls[id].visible = visible; }
+  void SetVisible(Id id, bool visible) override {
+    MayFail("SetVisible");
+    controls[id].visible = visible;
+  }
   void Disable(Id id) override { controls[id].enabled = false; }
   std::string Text(Id id) const override { return controls[id].text; }
   void SetText(Id id, std::string_view text) override {
@@ -90,8 +94,11 @@ class FakeView final : public SessionView {
   void SetBackground(Id id, std::optional<Colour> colour) override {
     controls[id].background = colour;
   }
-  void SetNote(Id id, std::string_view note) override { controls[id].note = note; }
-  void AppendToList(std::string_view lines) override { controls[window::Info].text += lines; }
+  void SetToolTip(Id id, std::string_view toolTip) override { controls[id].toolTip = toolTip; }
+  void AppendToList(std::string_view lines) override {
+    MayFail("AppendToList");
+    controls[window::Info].text += lines;
+  }
   std::string UpperCase(std::string_view text) const override {
     std::string upper(text);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -100,6 +107,7 @@ class FakeView final : public SessionView {
   void StartTimer1(std::chrono::milliseconds interval) override { timer1 = interval; }
   void WakeOnChanges(const WakePaths& paths) override { wakePaths = paths; }
   void ProcessEvents(bool /*wait*/) override {
+    MayFail("ProcessEvents");
     if (timer1) session.Timer1_Timer();
     const auto now = std::chrono::steady_clock::now();
     if (next == 0 && lastStep == std::chrono::steady_clock::time_point{}) lastStep = now;
@@ -109,7 +117,7 @@ class FakeView final : public SessionView {
     }
     if (next == script.size() || now - lastStep > std::chrono::seconds(5)) session.Form_Unload();
   }
-  void Tell(std::string_view message) override { told = message; }
+  void ShowMessage(std::string_view text) override { message = text; }
   void EndProgram() override {
     ended = true;
     timer1.reset();
@@ -122,10 +130,17 @@ class FakeView final : public SessionView {
   std::array<Control, window::kControlCount> controls;
   std::optional<std::chrono::milliseconds> timer1;
   WakePaths wakePaths;
-  std::string told;
+  std::string message;
   bool ended = false;
+  std::string failOnce;  // the operation that fails, once
 
  private:
+  void MayFail(std::string_view operation) {
+    if (failOnce != operation) return;
+    failOnce.clear();
+    throw std::runtime_error(std::string(operation) + " failed");
+  }
+
   std::vector<Step> script;
   std::size_t next = 0;
   std::chrono::steady_clock::time_point lastStep{};
@@ -148,13 +163,13 @@ class SessionTest : public ::testing::Test {
   TempDir work_;
 };
 
-TEST_F(SessionTest, ADecodeIsShownAndLoggedAndTheLogBoxTellsItsState) {
+TEST_F(SessionTest, ADecodeIsShownAndLoggedAndTheLogBoxShowsItsState) {
   AppendFile(Work("ALL.TXT"), "old line without marker\r\n");
   AppendFile(Work("MYLOG.TXT"), "kept\r\n");
   FakeView view(work_.Path().string());
   view.ArmLog("mylog");
   ASSERT_EQ(view.session.LogFlag(), 1);
-  EXPECT_EQ(view[window::LogFile].note, Work("MYLOG.TXT"));
+  EXPECT_EQ(view[window::LogFile].toolTip, Work("MYLOG.TXT"));
 
   std::optional<Colour> colourAtGo;
   bool startState = false;
@@ -195,11 +210,11 @@ TEST_F(SessionTest, ADecodeIsShownAndLoggedAndTheLogBoxTellsItsState) {
 }
 
 // A log that cannot be written: the record is on disk in the rescue file at
-// once, the box shows its warning and its note says how many records wait,
-// why and where they are kept; once the log can be written they go there,
-// the rescue file goes and the note is the path again. What still waits at
+// once, the box shows its warning and its tooltip says how many records
+// wait, why and where they are kept; once the log can be written they go
+// there, the rescue file goes and the tooltip is the path again. What still waits at
 // the close stays in the rescue file, named on standard error.
-TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
+TEST_F(SessionTest, UnwrittenRecordsAreShownRetriedAndRescuedAtTheClose) {
   AppendFile(Work("ALL.TXT"), "");
   FakeView view(work_.Path().string());
   view.ArmLog("sub/log");
@@ -215,13 +230,13 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
     return found;
   };
   // The record waits in the rescue file, and the box says so.
-  const auto kept = [&](const std::string& line) {
+  const auto waiting = [&](const std::string& line) {
     const std::vector<fs::path> files = rescues();
     return files.size() == 1 && ReadFile(files[0]) == line &&
            view[window::LogFile].background == kWarningAmber &&
-           view[window::LogFile].note == "1 record waiting to be written (" + reason +
-                                             "); kept in " + files[0].string() +
-                                             "; trying again every second";
+           view[window::LogFile].toolTip == "1 record waiting to be written (" + reason +
+                                                "); kept in " + files[0].string() +
+                                                "; trying again every second";
   };
   bool greenWhileWaiting = false;
   const std::size_t done = view.WhileWatching({
@@ -229,14 +244,14 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
         AppendFile(Work("ALL.TXT"), kWorkedExample + "\r\n");
         return true;
       },
-      [&] { return kept(kWorkedLogLine); },
+      [&] { return waiting(kWorkedLogLine); },
       [&] {
         greenWhileWaiting = view[window::LogFile].colour == kBrightGreen;
         return fs::create_directory(work_.Path() / "SUB");
       },
-      // No new decode: the retry writes the kept record.
+      // No new decode: the retry writes the waiting record.
       [&] {
-        return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].note == logPath &&
+        return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].toolTip == logPath &&
                rescues().empty() && !view[window::LogFile].background;
       },
       [&] { return view[window::LogFile].colour == kRed; },
@@ -245,7 +260,7 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
         AppendFile(Work("ALL.TXT"), kSecondExample + "\r\n");
         return true;
       },
-      [&] { return kept(kSecondLogLine); },
+      [&] { return waiting(kSecondLogLine); },
   });
   EXPECT_EQ(done, 7u);
   EXPECT_TRUE(greenWhileWaiting);
@@ -259,8 +274,8 @@ TEST_F(SessionTest, KeptRecordsAreNotedRetriedAndRescuedAtTheClose) {
 }
 
 // A rescue file an earlier run left is named on standard error and in the
-// log box's note once the look answers (the temporary folder may add others).
-TEST_F(SessionTest, ARescueFileFromAnEarlierRunIsToldOnceFound) {
+// log box's tooltip once the search answers (the temporary folder may add others).
+TEST_F(SessionTest, ARescueFileFromAnEarlierRunIsReportedOnceFound) {
   const std::string left = Work("VELK_LOG-unsaved-20240822-071259.TXT");
   AppendFile(left, kWorkedLogLine);
   FakeView view(work_.Path().string());
@@ -269,7 +284,7 @@ TEST_F(SessionTest, ARescueFileFromAnEarlierRunIsToldOnceFound) {
   };
   view.WhileWatching({[&] { return named(view.notices.str()); }});
   EXPECT_TRUE(named(view.notices.str()));
-  EXPECT_TRUE(named(view[window::LogFile].note));
+  EXPECT_TRUE(named(view[window::LogFile].toolTip));
 }
 
 // Two VELK_LOGs on one folder would log every decode twice: the second says
@@ -279,9 +294,9 @@ TEST_F(SessionTest, ASecondSessionInTheSameFolderEndsAtOnce) {
   FakeView second(work_.Path().string());
   EXPECT_FALSE(first.ended);
   EXPECT_TRUE(second.ended);
-  EXPECT_EQ(second.told,
+  EXPECT_EQ(second.message,
             "VELK_LOG is already running in " + work_.Path().string() + "; this one ends.");
-  EXPECT_EQ(second.notices.str(), "VELK_LOG: " + second.told + "\n");
+  EXPECT_EQ(second.notices.str(), "VELK_LOG: " + second.message + "\n");
   // Go on the ended one does nothing.
   second.session.Go_Click();
   EXPECT_TRUE(second[window::Go].visible);
@@ -309,6 +324,32 @@ TEST_F(SessionTest, AMissingDecodeFileShowsTheFallbackAboveTheWaitingMessageOnce
   // fallback's folder.
   EXPECT_EQ(view.wakePaths.folders.front(), work_.Path().string());
   EXPECT_EQ(view.wakePaths.decodeFile, std::string(kFallbackDecodePath));
+}
+
+// A control operation that fails while the loop runs runs the recovery (the
+// fallback path above the waiting message) and skips only itself.
+TEST_F(SessionTest, AFailingControlOperationSkipsOnlyItself) {
+  const std::string fallbackAbove =
+      std::string(kFallbackDecodePath) + "\r\n" + std::string(kWaitingCaption);
+  for (const std::string failing : {"SetVisible", "AppendToList", "ProcessEvents"}) {
+    TempDir work;
+    AppendFile(work.File("ALL.TXT"), "");
+    FakeView view(work.Path().string());
+    view.WhileWatching({
+        [&] {
+          view.failOnce = failing;
+          AppendFile(work.File("ALL.TXT"), kWorkedExample + "\r\n");
+          return true;
+        },
+        [&] {
+          return view.failOnce.empty() && (failing == "AppendToList" || !Shown(view).empty());
+        },
+    });
+    EXPECT_EQ(view[window::StartMsg].text, fallbackAbove) << failing;
+    EXPECT_FALSE(view[window::StartMsg].visible) << failing;
+    EXPECT_EQ(view[window::Info].visible, failing != "SetVisible") << failing;
+    EXPECT_EQ(Shown(view).empty(), failing == "AppendToList") << failing;
+  }
 }
 
 }  // namespace
