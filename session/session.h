@@ -74,7 +74,6 @@
 //   close      Form_Unload    the log's last try, the notice on standard
 //                             error; the view then ends the program.
 
-
 #include <chrono>
 #include <future>
 #include <memory>
