@@ -45,10 +45,18 @@ void Session::Form_Load() {
 }
 
 // Two VELK_LOGs on one folder would follow the same decodes into the same
-// log: every record twice. The second one says so and ends.
+// log: every record twice. The second one says so and ends. The claim is
+// made on the disk worker: a working folder or home folder that does not
+// answer within kClaimWait leaves this run without a claim rather than
+// without a window.
 bool Session::ClaimWorkingDirectory() {
-  claim_ = platform::ClaimFolder(workingDirectory_);
-  if (claim_) return true;
+  using Claim = std::shared_ptr<platform::FolderClaim>;
+  const std::optional<Claim> claim = diskWorker_.Run<Claim>(
+      [folder = workingDirectory_] { return Claim(platform::ClaimFolder(folder)); }, kClaimWait);
+  if (!claim || *claim) {
+    claim_ = claim.value_or(nullptr);
+    return true;
+  }
   const std::string message =
       "VELK_LOG is already running in " + workingDirectory_ + "; this one ends.";
   notices_ << "VELK_LOG: " << message << '\n' << std::flush;

@@ -149,6 +149,9 @@ class SessionView {
 // Timer1's interval, set at load: as often as the toolkit allows.
 inline constexpr std::chrono::milliseconds kTimer1Interval{1};
 
+// How long the load waits for the claim on the working folder.
+inline constexpr std::chrono::milliseconds kClaimWait{500};
+
 // How often the view is asked again to watch the wake paths.
 inline constexpr std::chrono::seconds kWakeRenewal{1};
 
@@ -213,7 +216,7 @@ class Session final {
 
   // Released after the log book is closed: until then a second VELK_LOG in
   // this folder could log the same decodes.
-  std::unique_ptr<platform::FolderClaim> claim_;
+  std::shared_ptr<platform::FolderClaim> claim_;
   LogSettings settings_;
   DiskDecodeFiles decodeFiles_;
   DecodeWatcher watcher_;
