@@ -17,7 +17,9 @@ struct Colour {
 inline constexpr Colour kRed{255, 0, 0};
 inline constexpr Colour kBrightGreen{0, 255, 0};
 inline constexpr Colour kClockGreen{0, 128, 64};
-// The log box's background while records wait to be written.
-inline constexpr Colour kWarningAmber{255, 214, 110};
+// The band around the log box while records wait to be written or a log
+// was refused. The box keeps its own background, so that the colour of its
+// text reads as well as ever.
+inline constexpr Colour kWarningAmber{255, 160, 0};
 
 }  // namespace velk

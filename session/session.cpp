@@ -132,7 +132,9 @@ void Session::LogLabel_Click() {
   if (LogArmed()) ShowLogToolTip(logBook_.Note(settings_.Fi2), false);
 }
 
+// A refusal stands until the name it refused is changed.
 void Session::LogFile_Change() {
+  refusal_.clear();
   Apply(LogFileChange());
 }
 
@@ -174,8 +176,9 @@ void Session::ShowClock() {
 void Session::ShowLogProgress() {
   const LogBook::Progress progress = logBook_.TakeProgress();
   if (progress.written > 0) view_.SetTextColour(LogFile, kRed);
-  if (progress.written > 0 || progress.waiting > 0 || progress.failing != warningShown_) {
-    ShowLogToolTip(logBook_.Note(settings_.Fi2), progress.failing);
+  const bool warning = progress.failing || !refusal_.empty();
+  if (progress.written > 0 || progress.waiting > 0 || warning != warningShown_) {
+    ShowLogToolTip(refusal_.empty() ? logBook_.Note(settings_.Fi2) : refusal_, warning);
   }
 }
 
@@ -196,7 +199,7 @@ void Session::ShowEarlierRescue() {
 void Session::ShowLogToolTip(std::string toolTip, bool warning) {
   if (!earlierRescue_.empty() && toolTip != earlierRescue_) toolTip += "\n" + earlierRescue_;
   if (warningShown_ != warning) {
-    view_.SetBackground(LogFile, warning ? std::optional<Colour>(kWarningAmber) : std::nullopt);
+    view_.SetWarning(LogFile, warning);
     warningShown_ = warning;
   }
   if (logToolTipShown_ == toolTip) return;
@@ -234,7 +237,10 @@ void Session::Apply(const WatchPass& pass) {
 void Session::Apply(const ArmingStep& step) {
   if (step.showLogFile) view_.SetVisible(LogFile, true);
   view_.SetText(LogLabel, step.caption);
-  if (!step.refusal.empty()) ShowLogToolTip(std::string(step.refusal), true);
+  if (!step.refusal.empty()) {
+    refusal_ = step.refusal;
+    ShowLogToolTip(refusal_, true);
+  }
   if (step.armedPath.empty()) return;
   view_.SetText(LogFile, step.armedPath);
   view_.SetText(LogLabel, kLogFileCaption);

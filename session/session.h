@@ -119,8 +119,10 @@ class SessionView {
   // show every line of its caption.
   virtual void SetText(window::Id control, std::string_view text) = 0;
   virtual void SetTextColour(window::Id control, Colour colour) = 0;
-  // The control's background: `colour`, or the system's own when nullopt.
-  virtual void SetBackground(window::Id control, std::optional<Colour> colour) = 0;
+  // Marks the control's warning state with a band of kWarningAmber around
+  // it (window::WarningBandAround), or takes the band away; the control
+  // keeps its own colours.
+  virtual void SetWarning(window::Id control, bool warning) = 0;
   // The control's tooltip, which is also its accessible description.
   virtual void SetToolTip(window::Id control, std::string_view toolTip) = 0;
   // Adds display lines (8-bit text in the system's code page, each ended by
@@ -209,6 +211,7 @@ class Session final {
   void ShowEarlierRescue();
   void ShowLogProgress();
   void ShowLogToolTip(std::string toolTip, bool warning);
+  void ShowLogState();
 
   SessionView& view_;
   std::string workingDirectory_;
@@ -231,6 +234,9 @@ class Session final {
   std::optional<ClockFace> clockShown_;
   std::optional<std::string> logToolTipShown_;
   bool warningShown_ = false;
+  // Why the name typed was not armed, shown until the operator changes the
+  // box's text or arms a log.
+  std::string refusal_;
   std::future<std::string> earlierRescueLook_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
 

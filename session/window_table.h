@@ -54,6 +54,7 @@ enum class Anchor {
   kTop,          // stays where it is
   kBottom,       // keeps its distance to the bottom edge
   kBottomRight,  // keeps its distances to the bottom and right edges
+  kBottomWide,   // keeps its distance to the bottom edge and grows as wide
   kFill,         // grows with the window
 };
 
@@ -109,7 +110,7 @@ inline constexpr std::array<Control, kControlCount> kControls{{
      false,
      nullptr,
      "Log file path",
-     Anchor::kBottom},
+     Anchor::kBottomWide},
     {"Info",
      Kind::kMultiLineTextBox,
      {8, 32, 449, 185},
@@ -142,14 +143,24 @@ constexpr Box PlaceIn(const Control& control, int width, int height) {
   const int taller = height > kClientHeight ? height - kClientHeight : 0;
   Box box = control.box;
   if (control.anchor == Anchor::kBottomRight) box.left += wider;
-  if (control.anchor == Anchor::kBottom || control.anchor == Anchor::kBottomRight) {
+  if (control.anchor == Anchor::kBottom || control.anchor == Anchor::kBottomRight ||
+      control.anchor == Anchor::kBottomWide) {
     box.top += taller;
   }
-  if (control.anchor == Anchor::kFill) {
+  if (control.anchor == Anchor::kFill || control.anchor == Anchor::kBottomWide) {
     box.width += wider;
-    box.height += taller;
   }
+  if (control.anchor == Anchor::kFill) box.height += taller;
   return box;
+}
+
+// The width of the amber band drawn around a control in its warning state.
+inline constexpr int kWarningBand = 3;
+
+// The band's outer edge around a control placed at `box`.
+constexpr Box WarningBandAround(const Box& box) {
+  return {box.left - kWarningBand, box.top - kWarningBand, box.width + 2 * kWarningBand,
+          box.height + 2 * kWarningBand};
 }
 
 // The list keeps the newest decodes up to this many lines, a few days of a

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -161,6 +162,19 @@ void VELK_Logging::resizeEvent(QResizeEvent* /*event*/) {
   PlaceControls();
 }
 
+// The amber band around each control in its warning state, drawn on the
+// window behind it: the control keeps its own colours.
+void VELK_Logging::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    if (!warnings_[place] || !controls_[place]->isVisible()) continue;
+    const QRect box = controls_[place]->geometry();
+    const table::Box band =
+        table::WarningBandAround({box.left(), box.top(), box.width(), box.height()});
+    painter.fillRect(band.left, band.top, band.width, band.height, ToQColor(velk::kWarningAmber));
+  }
+}
+
 void VELK_Logging::PlaceControls() {
   for (std::size_t place = 0; place < table::kControlCount; ++place) {
     const table::Box box = table::PlaceIn(table::kControls[place], width(), height());
@@ -204,6 +218,7 @@ bool VELK_Logging::nativeEventFilter(const QByteArray& type, void* message, qint
 
 void VELK_Logging::SetVisible(table::Id control, bool visible) {
   Control(control)->setVisible(visible);
+  if (warnings_[control]) update();
 }
 
 void VELK_Logging::Disable(table::Id control) {
@@ -231,11 +246,9 @@ void VELK_Logging::SetTextColour(table::Id control, velk::Colour colour) {
   widget->setPalette(palette);
 }
 
-void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> colour) {
-  QWidget* widget = Control(control);
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::Base, colour ? ToQColor(*colour) : QPalette().color(QPalette::Base));
-  widget->setPalette(palette);
+void VELK_Logging::SetWarning(table::Id control, bool warning) {
+  warnings_[control] = warning;
+  update();
 }
 
 void VELK_Logging::SetToolTip(table::Id control, std::string_view toolTip) {

@@ -34,6 +34,7 @@ class VELK_Logging final : public QWidget,
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
@@ -50,7 +51,7 @@ class VELK_Logging final : public QWidget,
   std::string Text(velk::window::Id control) const override;
   void SetText(velk::window::Id control, std::string_view text) override;
   void SetTextColour(velk::window::Id control, velk::Colour colour) override;
-  void SetBackground(velk::window::Id control, std::optional<velk::Colour> colour) override;
+  void SetWarning(velk::window::Id control, bool warning) override;
   void SetToolTip(velk::window::Id control, std::string_view toolTip) override;
   void AppendToList(std::string_view lines) override;
   std::string UpperCase(std::string_view text) const override;
@@ -61,6 +62,7 @@ class VELK_Logging final : public QWidget,
   void EndProgram() override;
 
   std::array<QWidget*, velk::window::kControlCount> controls_{};
+  std::array<bool, velk::window::kControlCount> warnings_{};
   QTimer* Timer1 = nullptr;
   // Wakes the watch loop as soon as the decode file or a watched folder
   // changes.

@@ -124,14 +124,22 @@ WORD IdOf(table::Id id) {
 }
 
 // The list keeps the newest lines; the oldest go, a tenth of the limit at a
-// time, so that the list's text is not moved for every decode.
-void DropOldestLines(HWND list) {
+// time, so that the list's text is not moved for every decode. The number
+// of characters taken away from its start.
+DWORD DropOldestLines(HWND list) {
   const auto lines = static_cast<int>(SendMessageW(list, EM_GETLINECOUNT, 0, 0));
-  if (lines <= table::kListLines + table::kListLines / 10) return;
+  if (lines <= table::kListLines + table::kListLines / 10) return 0;
   const auto end = SendMessageW(list, EM_LINEINDEX, lines - table::kListLines, 0);
+  if (end <= 0) return 0;
   SendMessageW(list, EM_SETSEL, 0, end);
   SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-  SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+  return static_cast<DWORD>(end);
+}
+
+// A place in the list's text once `dropped` characters went from its start;
+// a place inside them moves to the start.
+DWORD AfterDropping(DWORD place, DWORD dropped) {
+  return place > dropped ? place - dropped : 0;
 }
 
 void ScrollListToLine(HWND list, int firstVisible) {
@@ -148,9 +156,6 @@ VELK_Logging::~VELK_Logging() {
   if (window_ != nullptr) DestroyWindow(window_);
   if (formFont_ != nullptr) DeleteObject(formFont_);
   if (clockFont_ != nullptr) DeleteObject(clockFont_);
-  for (HBRUSH brush : backgrounds_) {
-    if (brush != nullptr) DeleteObject(brush);
-  }
   if (accessibility_ != nullptr) accessibility_->Release();
 }
 
@@ -332,6 +337,9 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_PAINT:
+      PaintWarningBands();
+      return 0;
     case WM_SIZE:
       PlaceControls();
       // The controls that moved with the bottom edge are drawn anew.
@@ -384,17 +392,38 @@ void VELK_Logging::OnCommand(HWND control, WORD code) {
   if (*id == table::LogFile && code == EN_SETFOCUS) PostMessageW(window_, kDeselectLogFile, 0, 0);
 }
 
-// The text and background colours the program set, where it set them.
+// The text colours the program set, where it set them, on the box's usual
+// background.
 std::optional<LRESULT> VELK_Logging::Colours(HDC dc, HWND control) {
   const std::optional<table::Id> id = IdOfControl(control);
-  if (!id || (!textColours_[*id] && backgrounds_[*id] == nullptr)) return std::nullopt;
-  if (textColours_[*id]) SetTextColor(dc, *textColours_[*id]);
-  HBRUSH background = backgrounds_[*id];
-  if (background == nullptr) background = GetSysColorBrush(COLOR_WINDOW);
-  LOGBRUSH colour{};
-  GetObjectW(background, sizeof colour, &colour);
-  SetBkColor(dc, colour.lbColor);
-  return reinterpret_cast<LRESULT>(background);
+  if (!id || !textColours_[*id]) return std::nullopt;
+  SetTextColor(dc, *textColours_[*id]);
+  SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+}
+
+// The amber band around each control in its warning state, in four strips
+// around the control, which keeps its own colours.
+void VELK_Logging::PaintWarningBands() {
+  PAINTSTRUCT paint{};
+  const HDC dc = BeginPaint(window_, &paint);
+  const HBRUSH amber = CreateSolidBrush(ToColorRef(velk::kWarningAmber));
+  const int band = Scaled(table::kWarningBand);
+  for (std::size_t place = 0; place < table::kControlCount; ++place) {
+    if (!warnings_[place] || !IsWindowVisible(controls_[place])) continue;
+    RECT box{};
+    GetWindowRect(controls_[place], &box);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&box), 2);
+    const RECT strips[] = {
+        {box.left - band, box.top - band, box.right + band, box.top},
+        {box.left - band, box.bottom, box.right + band, box.bottom + band},
+        {box.left - band, box.top, box.left, box.bottom},
+        {box.right, box.top, box.right + band, box.bottom},
+    };
+    for (const RECT& strip : strips) FillRect(dc, &strip, amber);
+  }
+  DeleteObject(amber);
+  EndPaint(window_, &paint);
 }
 
 // --- what the session does to the window ---
@@ -402,6 +431,7 @@ std::optional<LRESULT> VELK_Logging::Colours(HDC dc, HWND control) {
 void VELK_Logging::SetVisible(table::Id control, bool visible) {
   if (!visible) MoveFocusFrom(Control(control));
   ShowWindow(Control(control), visible ? SW_SHOWNA : SW_HIDE);
+  if (warnings_[control]) InvalidateRect(window_, nullptr, TRUE);
 }
 
 void VELK_Logging::Disable(table::Id control) {
@@ -428,10 +458,9 @@ void VELK_Logging::SetTextColour(table::Id control, velk::Colour colour) {
   InvalidateRect(Control(control), nullptr, TRUE);
 }
 
-void VELK_Logging::SetBackground(table::Id control, std::optional<velk::Colour> colour) {
-  if (backgrounds_[control] != nullptr) DeleteObject(backgrounds_[control]);
-  backgrounds_[control] = colour ? CreateSolidBrush(ToColorRef(*colour)) : nullptr;
-  InvalidateRect(Control(control), nullptr, TRUE);
+void VELK_Logging::SetWarning(table::Id control, bool warning) {
+  warnings_[control] = warning;
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 void VELK_Logging::SetToolTip(table::Id control, std::string_view toolTip) {
@@ -469,8 +498,9 @@ void VELK_Logging::AppendToList(std::string_view lines) {
   const int end = GetWindowTextLengthW(list);
   SendMessageW(list, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageW(list, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-  SendMessageW(list, EM_SETSEL, selectionStart, static_cast<LPARAM>(selectionEnd));
-  DropOldestLines(list);
+  const DWORD dropped = DropOldestLines(list);
+  SendMessageW(list, EM_SETSEL, AfterDropping(selectionStart, dropped),
+               static_cast<LPARAM>(AfterDropping(selectionEnd, dropped)));
   // The list follows new decodes while it shows its end; scrolled back, the
   // operator's view stays where it is.
   if (following) {

@@ -43,6 +43,7 @@ class VELK_Logging final : private velk::SessionView {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(HWND control, WORD code);
   std::optional<LRESULT> Colours(HDC dc, HWND control);
+  void PaintWarningBands();
 
   void CreateControls();
   void ScaleTo(UINT dotsPerInch);
@@ -63,7 +64,7 @@ class VELK_Logging final : private velk::SessionView {
   std::string Text(velk::window::Id control) const override;
   void SetText(velk::window::Id control, std::string_view text) override;
   void SetTextColour(velk::window::Id control, velk::Colour colour) override;
-  void SetBackground(velk::window::Id control, std::optional<velk::Colour> colour) override;
+  void SetWarning(velk::window::Id control, bool warning) override;
   void SetToolTip(velk::window::Id control, std::string_view toolTip) override;
   void AppendToList(std::string_view lines) override;
   std::string UpperCase(std::string_view text) const override;
@@ -86,9 +87,9 @@ class VELK_Logging final : private velk::SessionView {
   // none to offer.
   IAccPropServices* accessibility_ = nullptr;
 
-  // Colours set by the program; the system's own until then.
+  // Text colours set by the program; the system's own until then.
   std::array<std::optional<COLORREF>, velk::window::kControlCount> textColours_{};
-  std::array<HBRUSH, velk::window::kControlCount> backgrounds_{};
+  std::array<bool, velk::window::kControlCount> warnings_{};
 
   // Folders whose changes wake the watch loop early, by a posted message.
   velk::platform::FolderChanges folderChanges_;

@@ -48,7 +48,7 @@ class FakeView final : public SessionView {
     bool enabled = true;
     std::string text;
     std::optional<Colour> colour;
-    std::optional<Colour> background;
+    bool warning = false;
     std::string toolTip;
   };
 
@@ -91,9 +91,7 @@ class FakeView final : public SessionView {
     if (id == window::LogFile) session.LogFile_Change();
   }
   void SetTextColour(Id id, Colour colour) override { controls[id].colour = colour; }
-  void SetBackground(Id id, std::optional<Colour> colour) override {
-    controls[id].background = colour;
-  }
+  void SetWarning(Id id, bool warning) override { controls[id].warning = warning; }
   void SetToolTip(Id id, std::string_view toolTip) override { controls[id].toolTip = toolTip; }
   void AppendToList(std::string_view lines) override {
     MayFail("AppendToList");
@@ -232,8 +230,7 @@ TEST_F(SessionTest, UnwrittenRecordsAreShownRetriedAndRescuedAtTheClose) {
   // The record waits in the rescue file, and the box says so.
   const auto waiting = [&](const std::string& line) {
     const std::vector<fs::path> files = rescues();
-    return files.size() == 1 && ReadFile(files[0]) == line &&
-           view[window::LogFile].background == kWarningAmber &&
+    return files.size() == 1 && ReadFile(files[0]) == line && view[window::LogFile].warning &&
            view[window::LogFile].toolTip == "1 record waiting to be written (" + reason +
                                                 "); kept in " + files[0].string() +
                                                 "; trying again every second";
@@ -252,7 +249,7 @@ TEST_F(SessionTest, UnwrittenRecordsAreShownRetriedAndRescuedAtTheClose) {
       // No new decode: the retry writes the waiting record.
       [&] {
         return ReadFile(logPath) == kWorkedLogLine && view[window::LogFile].toolTip == logPath &&
-               rescues().empty() && !view[window::LogFile].background;
+               rescues().empty() && !view[window::LogFile].warning;
       },
       [&] { return view[window::LogFile].colour == kRed; },
       [&] {
