@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,10 @@ class LogBook {
   // why (no reason while a backlog is being written) and where they are
   // kept; otherwise the log's `path`. Never waits on a disk.
   std::string Note(const std::string& path) const;
+
+  // Looks for rescue files an earlier run left in the rescue file's places;
+  // see RescueFile::LookForEarlier.
+  std::future<std::string> LookForEarlierRescue() const { return rescue_.LookForEarlier(); }
 
   // The close. A last try at the log file at `path` for the records still
   // waiting, given up after kLastTryWait; those not written by then are in

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -60,6 +61,20 @@ bool DoneInTime(std::function<bool()> task) {
 
 }  // namespace
 
+struct RescueFile::Run {
+  std::mutex mutex;
+  std::vector<std::string> names;  // given to this run's rescue files
+
+  void Add(const std::string& name) {
+    const std::lock_guard lock(mutex);
+    names.push_back(name);
+  }
+  bool Own(const std::string& name) {
+    const std::lock_guard lock(mutex);
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+};
+
 std::string RecordCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
@@ -78,10 +93,19 @@ std::string TemporaryDirectory() {
 RescueFile::RescueFile(std::string directory, std::string fallback, AppendFunction append)
     : directory_(std::move(directory)),
       fallback_(std::move(fallback)),
-      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)) {}
+      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)),
+      run_(std::make_shared<Run>()) {}
+
+const std::string& RescueFile::Name() {
+  if (name_.empty()) {
+    name_ = RescueFileName();
+    run_->Add(name_);
+  }
+  return name_;
+}
 
 bool RescueFile::Save(std::string_view lines, std::size_t count) {
-  if (name_.empty()) name_ = RescueFileName();
+  Name();
   if (SaveIn(Place(), lines, count)) return true;
   if (OtherPlace().empty() || !SaveIn(OtherPlace(), lines, count)) return false;
   // A place that failed once, or stopped answering, is not asked first
@@ -108,9 +132,8 @@ bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, st
 
 bool RescueFile::Replace(std::string_view lines, std::size_t count) {
   if (count > 0) {
-    if (name_.empty()) name_ = RescueFileName();
     // Written whole beside the file, then put in its place.
-    const std::string path = JoinPath(Place(), name_);
+    const std::string path = JoinPath(Place(), Name());
     const bool replaced = DoneInTime([append = append_, path, bytes = std::string(lines)] {
       const std::string part = path + ".part";
       std::error_code ignored;
@@ -160,12 +183,10 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
   return notice;
 }
 
-std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory) {
-  // This run's own rescue file, should the look take that long, is named
-  // for this second or a later one.
-  return RunDetached<std::string>([workingDirectory, started = RescueFileName()] {
+std::future<std::string> RescueFile::LookForEarlier() const {
+  return RunDetached<std::string>([places = std::vector{directory_, fallback_}, run = run_] {
     std::vector<std::string> found;
-    for (const std::string& folder : {workingDirectory, TemporaryDirectory()}) {
+    for (const std::string& folder : places) {
       if (folder.empty()) continue;
       std::error_code error;
       for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
@@ -173,7 +194,7 @@ std::future<std::string> LookForEarlierRescue(const std::string& workingDirector
         const std::u8string utf8 = entry->path().filename().u8string();
         const std::string name(utf8.begin(), utf8.end());
         const bool earlier =
-            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && name < started;
+            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && !run->Own(name);
         if (!earlier) continue;
         const std::string path = JoinPath(folder, name);
         if (std::find(found.begin(), found.end(), path) == found.end()) found.push_back(path);

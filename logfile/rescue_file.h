@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,9 +72,21 @@ class RescueFile {
   // The rescue files written to and not removed since, oldest first.
   const std::vector<Saved>& Files() const { return saved_; }
 
+  // Looks, on a thread of its own, for rescue files from an earlier run in
+  // both places: they hold records that never reached the log. The files
+  // this rescue file and its copies made are this run's own, whenever they
+  // were made, and are not told. Once the look is done the future holds a
+  // line for the operator that names them, empty when there are none. A
+  // folder that does not answer delays only the answer.
+  std::future<std::string> LookForEarlier() const;
+
  private:
+  struct Run;
+
   bool SaveIn(const std::string& directory, std::string_view lines, std::size_t count);
   bool Remove(const std::string& path);
+  // This copy's file name, chosen at its first use.
+  const std::string& Name();
   const std::string& Place() const { return preferFallback_ ? fallback_ : directory_; }
   const std::string& OtherPlace() const { return preferFallback_ ? directory_ : fallback_; }
 
@@ -83,6 +96,8 @@ class RescueFile {
   std::string name_;  // chosen at the first save
   bool preferFallback_ = false;
   std::vector<Saved> saved_;
+  // What every copy shares: the names this run gave its rescue files.
+  std::shared_ptr<Run> run_;
 };
 
 // One line per rescue file in `files`: how many records it holds, that they
@@ -90,12 +105,5 @@ class RescueFile {
 // path. Empty when nothing is saved.
 std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
                          const std::string& reason);
-
-// Looks, on a thread of its own, for rescue files from an earlier run in
-// `workingDirectory` and in the system's temporary folder: they hold records
-// that never reached the log. Once the look is done the future holds a line
-// for the operator that names them, empty when there are none. A folder that
-// does not answer delays only the answer.
-std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory);
 
 }  // namespace velk
