@@ -49,6 +49,9 @@ inline constexpr std::chrono::milliseconds kNoAnswerWait{150};
 // second whatever the log's file system does.
 inline constexpr std::chrono::milliseconds kLastTryWait{500};
 
+// What the book's threads share; its own business.
+struct LogBookState;
+
 class LogBook {
  public:
   // Without `append`, the records go to the disk; without `rescue`, the
@@ -95,18 +98,14 @@ class LogBook {
   std::string Close(const std::string& path);
 
  private:
-  struct Shared;
-
   void Start();
-  static void WriteRecords(const std::shared_ptr<Shared>& shared);
-  static void RescueRecords(const std::shared_ptr<Shared>& shared);
 
   AppendFunction append_;
   std::size_t maxKept_;
   RescueFile rescue_;  // as it was made: each start takes a copy
   // Shared with the writer and the rescuer, which may outlive the book when
   // a disk does not answer.
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<LogBookState> shared_;
   std::thread writer_;
   std::thread rescuer_;
 };

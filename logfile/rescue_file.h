@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/disk_worker.h"
 #include "common/platform.h"
 
 namespace velk {
@@ -27,7 +28,9 @@ namespace velk {
 using AppendFunction =
     std::function<platform::AppendOutcome(const std::string& path, std::string_view bytes)>;
 
-// How long one save waits on each of the two places. A directory on a
+// How long one save waits on each of the two places; each place has a
+// thread of its own for its calls, and a place whose call has not answered
+// is not asked again until it answers. A directory on a
 // network share that has stopped answering can hold a write up for minutes.
 inline constexpr std::chrono::milliseconds kRescueWait{200};
 
@@ -72,8 +75,8 @@ class RescueFile {
   // The rescue files written to and not removed since, oldest first.
   const std::vector<Saved>& Files() const { return saved_; }
 
-  // Looks, on a thread of its own, for rescue files from an earlier run in
-  // both places: they hold records that never reached the log. The files
+  // Looks, each place on its own worker, for rescue files from an earlier
+  // run in both places: they hold records that never reached the log. The files
   // this rescue file and its copies made are this run's own, whenever they
   // were made, and are not told. Once the look is done the future holds a
   // line for the operator that names them, empty when there are none. A
@@ -85,6 +88,11 @@ class RescueFile {
 
   bool SaveIn(const std::string& directory, std::string_view lines, std::size_t count);
   bool Remove(const std::string& path);
+  DiskWorker& WorkerFor(const std::string& directory) const;
+  // Runs `task` on the worker of the place `directory` and waits kRescueWait
+  // for it: true when it answered true by then. The task must own what it
+  // touches, as it may outlive the call.
+  bool RunAtPlace(const std::string& directory, std::function<bool()> task);
   // This copy's file name, chosen at its first use.
   const std::string& Name();
   const std::string& Place() const { return preferFallback_ ? fallback_ : directory_; }
@@ -96,7 +104,8 @@ class RescueFile {
   std::string name_;  // chosen at the first save
   bool preferFallback_ = false;
   std::vector<Saved> saved_;
-  // What every copy shares: the names this run gave its rescue files.
+  // What every copy shares: the places' workers and the names this run gave
+  // its rescue files.
   std::shared_ptr<Run> run_;
 };
 
