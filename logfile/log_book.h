@@ -17,6 +17,24 @@
 // once a second; once the log has taken them they are taken out of the
 // rescue file again. At the close a last, bounded try is made; what the log
 // still has not taken stays in the rescue file, named on standard error.
+//
+// The threads, at most kLogBookThreads whatever the disks do, each made at
+// its first use:
+//   the writer    the log's calls, one at a time; the only thread that may
+//                 wait on the log's disk for as long as it takes;
+//   the rescuer   decides what goes into the rescue file and when; it never
+//                 waits on a disk longer than kRescueWait per place;
+//   two workers   one DiskWorker per rescue place (the working directory,
+//                 the fallback folder; one when they are the same), which
+//                 make that place's calls and read it for an earlier run's
+//                 rescue files.
+// A place whose call has not answered is not asked again until it answers:
+// a stalled disk holds its one thread, and what would have gone there goes
+// to the other place, or waits in memory while both are stalled. The close
+// waits a bounded time for the writer and the rescuer; one still held by a
+// disk is left to end when the disk answers, or with the process (a book
+// used again after its close starts a writer and a rescuer of its own). The
+// workers belong to the rescue file and its copies, and outlive a close.
 
 #include <chrono>
 #include <cstddef>
@@ -35,6 +53,9 @@ namespace velk {
 // oldest first, once they are in the rescue file: about three days of
 // decodes. The log then never gets them; the rescue file keeps them.
 inline constexpr std::size_t kMaxKeptRecords = 1'000'000;
+
+// The threads a log book runs at most (see above).
+inline constexpr int kLogBookThreads = 4;
 
 // How often records the log did not take are tried again on their own.
 inline constexpr std::chrono::seconds kRetryInterval{1};

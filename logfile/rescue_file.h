@@ -9,6 +9,10 @@
 // cannot be written. The records keep the log's own layout (whole lines
 // ended by CR LF), in order. Once the log has taken them they are taken out
 // again, and the file is removed when none remain.
+//
+// Each place's calls run on a DiskWorker of its own, shared by every copy of
+// a rescue file: a place whose call has not answered is not asked again
+// until it answers, so a stalled disk holds one thread and never a new one.
 
 #include <chrono>
 #include <cstddef>
