@@ -32,6 +32,7 @@ struct DiskWorker::State {
       state->task = std::move(state->afterBusy);
       state->afterBusy = nullptr;
       state->busy = static_cast<bool>(state->task);
+      state->changed.notify_all();
       lock.unlock();
       answer();
       answer = nullptr;
@@ -55,6 +56,11 @@ DiskWorker::~DiskWorker() {
 bool DiskWorker::Busy() const {
   const std::lock_guard lock(state_->mutex);
   return state_->busy;
+}
+
+bool DiskWorker::FreeBy(std::chrono::steady_clock::time_point deadline) const {
+  std::unique_lock lock(state_->mutex);
+  return state_->changed.wait_until(lock, deadline, [&] { return !state_->busy; });
 }
 
 bool DiskWorker::Post(Task task, Waiting waiting) {

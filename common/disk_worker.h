@@ -49,13 +49,18 @@ class DiskWorker {
     return Give(std::move(task), Waiting::kAllowed);
   }
 
-  // Runs `task` and waits up to `wait` for its answer; nullopt when the
-  // worker is busy, the task threw, or it has not answered in time (it then
-  // goes on, and the worker stays busy until it answers).
+  // Runs `task` and waits up to `wait` for its answer, and meanwhile for an
+  // earlier task to answer first; nullopt when the worker stayed busy, the
+  // task threw, or it has not answered in time (it then goes on, and the
+  // worker stays busy until it answers).
   template <typename Result>
   std::optional<Result> Run(std::function<Result()> task, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    if (!FreeBy(deadline)) return std::nullopt;
     std::future<Result> result = Start(std::move(task));
-    if (!result.valid() || result.wait_for(wait) != std::future_status::ready) return std::nullopt;
+    if (!result.valid() || result.wait_until(deadline) != std::future_status::ready) {
+      return std::nullopt;
+    }
     try {
       return result.get();
     } catch (...) {
@@ -102,6 +107,8 @@ class DiskWorker {
   }
 
   bool Post(Task task, Waiting waiting);
+  // Whether the worker is free, or becomes free by `deadline`.
+  bool FreeBy(std::chrono::steady_clock::time_point deadline) const;
 
   // Shared with the thread, which may outlive the worker.
   std::shared_ptr<State> state_;
