@@ -11,8 +11,9 @@ namespace velk {
 struct DiskWorker::State {
   std::mutex mutex;
   std::condition_variable changed;
-  std::function<void()> task;  // the next task, taken by the thread
-  bool busy = false;           // a task was given and has not answered
+  Task task;          // the next task, taken by the thread
+  Task afterBusy;     // a task to start once the busy one has answered
+  bool busy = false;  // a task was given and has not answered
   bool started = false;
   bool stop = false;
   bool done = false;  // the thread has ended
@@ -22,13 +23,20 @@ struct DiskWorker::State {
     for (;;) {
       state->changed.wait(lock, [&] { return state->stop || state->task; });
       if (!state->task) break;
-      std::function<void()> task = std::move(state->task);
+      Task task = std::move(state->task);
       state->task = nullptr;
       lock.unlock();
-      task();
+      Answering answer = task();
       task = nullptr;  // what it owns goes before the worker is free again
       lock.lock();
-      state->busy = false;
+      state->task = std::move(state->afterBusy);
+      state->afterBusy = nullptr;
+      state->busy = static_cast<bool>(state->task);
+      state->changed.notify_all();
+      lock.unlock();
+      answer();
+      answer = nullptr;
+      lock.lock();
     }
     state->done = true;
     state->changed.notify_all();
@@ -50,9 +58,19 @@ bool DiskWorker::Busy() const {
   return state_->busy;
 }
 
-bool DiskWorker::Post(std::function<void()> task) {
+bool DiskWorker::FreeBy(std::chrono::steady_clock::time_point deadline) const {
   std::unique_lock lock(state_->mutex);
-  if (state_->busy || state_->stop) return false;
+  return state_->changed.wait_until(lock, deadline, [&] { return !state_->busy; });
+}
+
+bool DiskWorker::Post(Task task, Waiting waiting) {
+  std::unique_lock lock(state_->mutex);
+  if (state_->stop) return false;
+  if (state_->busy) {
+    if (waiting == Waiting::kRefused || state_->afterBusy) return false;
+    state_->afterBusy = std::move(task);
+    return true;
+  }
   if (!state_->started) {
     try {
       // Detached from the start: the thread owns its share of the state, so

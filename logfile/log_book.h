@@ -17,9 +17,28 @@
 // once a second; once the log has taken them they are taken out of the
 // rescue file again. At the close a last, bounded try is made; what the log
 // still has not taken stays in the rescue file, named on standard error.
+//
+// The threads, at most kLogBookThreads whatever the disks do, each made at
+// its first use:
+//   the writer    the log's calls, one at a time; the only thread that may
+//                 wait on the log's disk for as long as it takes;
+//   the rescuer   decides what goes into the rescue file and when; it never
+//                 waits on a disk longer than kRescueWait per place;
+//   two workers   one DiskWorker per rescue place (the working directory,
+//                 the fallback folder; one when they are the same), which
+//                 make that place's calls and read it for an earlier run's
+//                 rescue files.
+// A place whose call has not answered is not asked again until it answers:
+// a stalled disk holds its one thread, and what would have gone there goes
+// to the other place, or waits in memory while both are stalled. The close
+// waits a bounded time for the writer and the rescuer; one still held by a
+// disk is left to end when the disk answers, or with the process (a book
+// used again after its close starts a writer and a rescuer of its own). The
+// workers belong to the rescue file and its copies, and outlive a close.
 
 #include <chrono>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +54,9 @@ namespace velk {
 // decodes. The log then never gets them; the rescue file keeps them.
 inline constexpr std::size_t kMaxKeptRecords = 1'000'000;
 
+// The threads a log book runs at most (see above).
+inline constexpr int kLogBookThreads = 4;
+
 // How often records the log did not take are tried again on their own.
 inline constexpr std::chrono::seconds kRetryInterval{1};
 
@@ -47,6 +69,9 @@ inline constexpr std::chrono::milliseconds kNoAnswerWait{150};
 // With the waits on the rescue file, the close is over within about a
 // second whatever the log's file system does.
 inline constexpr std::chrono::milliseconds kLastTryWait{500};
+
+// What the book's threads share; its own business.
+struct LogBookState;
 
 class LogBook {
  public:
@@ -80,6 +105,10 @@ class LogBook {
   // kept; otherwise the log's `path`. Never waits on a disk.
   std::string Note(const std::string& path) const;
 
+  // Looks for rescue files an earlier run left in the rescue file's places;
+  // see RescueFile::LookForEarlier.
+  std::future<std::string> LookForEarlierRescue() const { return rescue_.LookForEarlier(); }
+
   // The close. A last try at the log file at `path` for the records still
   // waiting, given up after kLastTryWait; those not written by then are in
   // the rescue file. What the operator must be told on standard error
@@ -90,18 +119,14 @@ class LogBook {
   std::string Close(const std::string& path);
 
  private:
-  struct Shared;
-
   void Start();
-  static void WriteRecords(const std::shared_ptr<Shared>& shared);
-  static void RescueRecords(const std::shared_ptr<Shared>& shared);
 
   AppendFunction append_;
   std::size_t maxKept_;
   RescueFile rescue_;  // as it was made: each start takes a copy
   // Shared with the writer and the rescuer, which may outlive the book when
   // a disk does not answer.
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<LogBookState> shared_;
   std::thread writer_;
   std::thread rescuer_;
 };

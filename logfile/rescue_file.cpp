@@ -7,10 +7,11 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <system_error>
-#include <thread>
 #include <utility>
 
+#include "common/disk_worker.h"
 #include "common/path.h"
 
 namespace velk {
@@ -30,35 +31,76 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// Runs `task` on a thread of its own, left to end on its own (or with the
-// process); the future holds what it returns, and waits for nothing when it
-// goes. With no thread to be had, runs it here: better late than lost.
-template <typename Result>
-std::future<Result> RunDetached(std::function<Result()> task) {
-  auto job = std::make_shared<std::packaged_task<Result()>>(std::move(task));
-  std::future<Result> result = job->get_future();
-  try {
-    std::thread([job] { (*job)(); }).detach();
-  } catch (const std::system_error&) {
-    (*job)();
+// The rescue files an earlier run left in `folder`: not named in `own`.
+std::vector<std::string> EarlierRescueFiles(const std::string& folder,
+                                            const std::function<bool(const std::string&)>& own) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
+       !error && entry != end; entry.increment(error)) {
+    const std::u8string utf8 = entry->path().filename().u8string();
+    const std::string name(utf8.begin(), utf8.end());
+    if (name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && !own(name)) {
+      found.push_back(JoinPath(folder, name));
+    }
   }
-  return result;
+  return found;
 }
 
-// Runs `task` on a thread of its own and waits kRescueWait for it: true when
-// it answered true by then. A task still running is left to end on its own
-// (or with the process), so it must own everything it touches.
-bool DoneInTime(std::function<bool()> task) {
-  std::future<bool> done = RunDetached(std::move(task));
-  if (done.wait_for(kRescueWait) != std::future_status::ready) return false;
-  try {
-    return done.get();
-  } catch (...) {
-    return false;
-  }
+// The line that tells the operator of `paths`; empty when there are none.
+std::string EarlierRescueNotice(std::vector<std::string> paths) {
+  if (paths.empty()) return {};
+  std::sort(paths.begin(), paths.end());
+  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+  std::string notice =
+      paths.size() == 1
+          ? "VELK_LOG: a rescue file from an earlier run holds records not in the log:"
+          : "VELK_LOG: rescue files from earlier runs hold records not in the log:";
+  for (const std::string& path : paths) notice += " " + path;
+  return notice;
 }
+
+// A look over several folders, each listed by its own place's worker: the
+// last to answer gives the answer.
+class EarlierRescueLook {
+ public:
+  explicit EarlierRescueLook(std::size_t folders) : left_(folders) {}
+
+  std::future<std::string> Answer() { return answer_.get_future(); }
+
+  void Found(std::vector<std::string> paths) {
+    const std::lock_guard lock(mutex_);
+    found_.insert(found_.end(), paths.begin(), paths.end());
+    if (--left_ == 0) answer_.set_value(EarlierRescueNotice(std::move(found_)));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::size_t left_;
+  std::vector<std::string> found_;
+  std::promise<std::string> answer_;
+};
 
 }  // namespace
+
+struct RescueFile::Run {
+  // One per place: a place is worked on by its own thread alone. When both
+  // places are one folder, its worker is the first.
+  DiskWorker directoryWorker;
+  DiskWorker fallbackWorker;
+
+  std::mutex mutex;
+  std::vector<std::string> names;  // given to this run's rescue files
+
+  void Add(const std::string& name) {
+    const std::lock_guard lock(mutex);
+    names.push_back(name);
+  }
+  bool Own(const std::string& name) {
+    const std::lock_guard lock(mutex);
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+};
 
 std::string RecordCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
@@ -78,14 +120,33 @@ std::string TemporaryDirectory() {
 RescueFile::RescueFile(std::string directory, std::string fallback, AppendFunction append)
     : directory_(std::move(directory)),
       fallback_(std::move(fallback)),
-      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)) {}
+      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)),
+      run_(std::make_shared<Run>()) {}
+
+DiskWorker& RescueFile::WorkerFor(const std::string& directory) const {
+  return directory == fallback_ && fallback_ != directory_ ? run_->fallbackWorker
+                                                           : run_->directoryWorker;
+}
+
+bool RescueFile::RunAtPlace(const std::string& directory, std::function<bool()> task) {
+  return WorkerFor(directory).Run(std::move(task), kRescueWait).value_or(false);
+}
+
+const std::string& RescueFile::Name() {
+  if (name_.empty()) {
+    name_ = RescueFileName();
+    run_->Add(name_);
+  }
+  return name_;
+}
 
 bool RescueFile::Save(std::string_view lines, std::size_t count) {
-  if (name_.empty()) name_ = RescueFileName();
+  Name();
   if (SaveIn(Place(), lines, count)) return true;
   if (OtherPlace().empty() || !SaveIn(OtherPlace(), lines, count)) return false;
   // A place that failed once, or stopped answering, is not asked first
-  // again: each stalled write holds a thread until the share answers.
+  // again: a stalled write holds that place's worker until the share
+  // answers, and the place is not asked at all meanwhile.
   preferFallback_ = !preferFallback_;
   return true;
 }
@@ -94,7 +155,7 @@ bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, st
   if (directory.empty()) return false;
   // The write owns copies of what it needs: it may outlive this call.
   const std::string path = JoinPath(directory, name_);
-  if (!DoneInTime([append = append_, path, bytes = std::string(lines)] {
+  if (!RunAtPlace(directory, [append = append_, path, bytes = std::string(lines)] {
         return static_cast<bool>(append(path, bytes));
       })) {
     return false;
@@ -108,10 +169,9 @@ bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, st
 
 bool RescueFile::Replace(std::string_view lines, std::size_t count) {
   if (count > 0) {
-    if (name_.empty()) name_ = RescueFileName();
     // Written whole beside the file, then put in its place.
-    const std::string path = JoinPath(Place(), name_);
-    const bool replaced = DoneInTime([append = append_, path, bytes = std::string(lines)] {
+    const std::string path = JoinPath(Place(), Name());
+    const bool replaced = RunAtPlace(Place(), [append = append_, path, bytes = std::string(lines)] {
       const std::string part = path + ".part";
       std::error_code ignored;
       std::filesystem::remove(PathOf(part), ignored);
@@ -142,7 +202,8 @@ bool RescueFile::Replace(std::string_view lines, std::size_t count) {
 }
 
 bool RescueFile::Remove(const std::string& path) {
-  return DoneInTime([path] {
+  const std::string& place = path == JoinPath(fallback_, name_) ? fallback_ : directory_;
+  return RunAtPlace(place, [path] {
     std::error_code error;
     std::filesystem::remove(PathOf(path), error);
     return !error;
@@ -160,34 +221,21 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
   return notice;
 }
 
-std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory) {
-  // This run's own rescue file, should the look take that long, is named
-  // for this second or a later one.
-  return RunDetached<std::string>([workingDirectory, started = RescueFileName()] {
-    std::vector<std::string> found;
-    for (const std::string& folder : {workingDirectory, TemporaryDirectory()}) {
-      if (folder.empty()) continue;
-      std::error_code error;
-      for (std::filesystem::directory_iterator entry(PathOf(folder), error), end;
-           !error && entry != end; entry.increment(error)) {
-        const std::u8string utf8 = entry->path().filename().u8string();
-        const std::string name(utf8.begin(), utf8.end());
-        const bool earlier =
-            name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && name < started;
-        if (!earlier) continue;
-        const std::string path = JoinPath(folder, name);
-        if (std::find(found.begin(), found.end(), path) == found.end()) found.push_back(path);
-      }
-    }
-    if (found.empty()) return std::string();
-    std::sort(found.begin(), found.end());
-    std::string notice =
-        found.size() == 1
-            ? "VELK_LOG: a rescue file from an earlier run holds records not in the log:"
-            : "VELK_LOG: rescue files from earlier runs hold records not in the log:";
-    for (const std::string& path : found) notice += " " + path;
-    return notice;
-  });
+std::future<std::string> RescueFile::LookForEarlier() const {
+  std::vector<std::string> places{directory_};
+  if (!fallback_.empty() && fallback_ != directory_) places.push_back(fallback_);
+  auto look = std::make_shared<EarlierRescueLook>(places.size());
+  std::future<std::string> answer = look->Answer();
+  for (const std::string& folder : places) {
+    const auto listing = [look, folder, run = run_] {
+      look->Found(
+          EarlierRescueFiles(folder, [&](const std::string& name) { return run->Own(name); }));
+    };
+    // A place busy with a call is read once that call has answered.
+    const bool started = WorkerFor(folder).StartWhenFree<void>(listing).valid();
+    if (!started) look->Found({});
+  }
+  return answer;
 }
 
 }  // namespace velk

@@ -9,15 +9,21 @@
 // cannot be written. The records keep the log's own layout (whole lines
 // ended by CR LF), in order. Once the log has taken them they are taken out
 // again, and the file is removed when none remain.
+//
+// Each place's calls run on a DiskWorker of its own, shared by every copy of
+// a rescue file: a place whose call has not answered is not asked again
+// until it answers, so a stalled disk holds one thread and never a new one.
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/disk_worker.h"
 #include "common/platform.h"
 
 namespace velk {
@@ -26,7 +32,9 @@ namespace velk {
 using AppendFunction =
     std::function<platform::AppendOutcome(const std::string& path, std::string_view bytes)>;
 
-// How long one save waits on each of the two places. A directory on a
+// How long one save waits on each of the two places; each place has a
+// thread of its own for its calls, and a place whose call has not answered
+// is not asked again until it answers. A directory on a
 // network share that has stopped answering can hold a write up for minutes.
 inline constexpr std::chrono::milliseconds kRescueWait{200};
 
@@ -71,9 +79,26 @@ class RescueFile {
   // The rescue files written to and not removed since, oldest first.
   const std::vector<Saved>& Files() const { return saved_; }
 
+  // Looks, each place on its own worker, for rescue files from an earlier
+  // run in both places: they hold records that never reached the log. The files
+  // this rescue file and its copies made are this run's own, whenever they
+  // were made, and are not told. Once the look is done the future holds a
+  // line for the operator that names them, empty when there are none. A
+  // folder that does not answer delays only the answer.
+  std::future<std::string> LookForEarlier() const;
+
  private:
+  struct Run;
+
   bool SaveIn(const std::string& directory, std::string_view lines, std::size_t count);
   bool Remove(const std::string& path);
+  DiskWorker& WorkerFor(const std::string& directory) const;
+  // Runs `task` on the worker of the place `directory` and waits kRescueWait
+  // for it: true when it answered true by then. The task must own what it
+  // touches, as it may outlive the call.
+  bool RunAtPlace(const std::string& directory, std::function<bool()> task);
+  // This copy's file name, chosen at its first use.
+  const std::string& Name();
   const std::string& Place() const { return preferFallback_ ? fallback_ : directory_; }
   const std::string& OtherPlace() const { return preferFallback_ ? directory_ : fallback_; }
 
@@ -83,6 +108,9 @@ class RescueFile {
   std::string name_;  // chosen at the first save
   bool preferFallback_ = false;
   std::vector<Saved> saved_;
+  // What every copy shares: the places' workers and the names this run gave
+  // its rescue files.
+  std::shared_ptr<Run> run_;
 };
 
 // One line per rescue file in `files`: how many records it holds, that they
@@ -90,12 +118,5 @@ class RescueFile {
 // path. Empty when nothing is saved.
 std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std::string& logPath,
                          const std::string& reason);
-
-// Looks, on a thread of its own, for rescue files from an earlier run in
-// `workingDirectory` and in the system's temporary folder: they hold records
-// that never reached the log. Once the look is done the future holds a line
-// for the operator that names them, empty when there are none. A folder that
-// does not answer delays only the answer.
-std::future<std::string> LookForEarlierRescue(const std::string& workingDirectory);
 
 }  // namespace velk

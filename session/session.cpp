@@ -41,7 +41,7 @@ void Session::Form_Load() {
   view_.StartTimer1(kTimer1Interval);
   settings_.LogFlag = 0;
   ShowWhereItLooks();
-  earlierRescueLook_ = LookForEarlierRescue(workingDirectory_);
+  earlierRescueLook_ = logBook_.LookForEarlierRescue();
 }
 
 // Two VELK_LOGs on one folder would follow the same decodes into the same

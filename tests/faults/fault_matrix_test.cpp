@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -929,6 +930,45 @@ TEST_F(FaultMatrix, AStalledLogNeverHoldsTheWindowUpAndTheRecordsAreRescued) {
            book.Note(log).starts_with(
                "20 records waiting to be written (no answer from the file system); kept in ");
   })) << book.Note(log);
+  stallOver.set_value();
+}
+
+// Every place stalled, the log and both rescue places: the records wait in
+// memory, the book runs no more than its threads however long it lasts, and
+// the close still ends at once with the records in its notice.
+TEST_F(FaultMatrix, EveryPlaceStalledKeepsTheThreadsAtTheirBoundAndTheCloseTellsTheRecords) {
+#ifndef __linux__
+  GTEST_SKIP() << "the threads are counted in /proc/self/task, which only Linux has";
+#endif
+  const auto threads = [] {
+    return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+  };
+  std::promise<void> stallOver;
+  const std::shared_future<void> released = stallOver.get_future().share();
+  const AppendFunction stalled = [=](const std::string&, std::string_view) {
+    released.wait();
+    return platform::AppendOutcome{false, "stalled"};
+  };
+  fs::create_directory(dir.Path() / "tmp");
+  const auto before = threads();
+  auto most = before;
+  {
+    LogBook book(stalled, kMaxKeptRecords,
+                 RescueFile(dir.Path().string(), (dir.Path() / "tmp").string(), stalled));
+    for (int n = 1; n <= 1000; ++n) {
+      book.Append(LogPath(), Numbered(n));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // saves are tried again
+      most = std::max(most, threads());
+    }
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_EQ(book.Close(LogPath()),
+              "VELK_LOG: 1000 records could not be written to " + LogPath() +
+                  " (no answer from the file system in time) nor to a rescue file; here they "
+                  "are:\n" +
+                  NumberedLines(1, 1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+  }
+  EXPECT_LE(most, before + kLogBookThreads);
   stallOver.set_value();
 }
 
