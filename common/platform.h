@@ -74,13 +74,36 @@ std::optional<NamedFileStatus> NamedStatusOf(const std::string& path);
 std::optional<std::string> LocalAppDataFolder();
 std::optional<std::string> SystemDrive();
 
+// This process's id.
+unsigned long ProcessId();
+
 // The operator's own folder, for what is theirs alone (rescue files, the
 // claim on a working folder): on POSIX $XDG_STATE_HOME/VELK_LOG (by default
-// ~/.local/state/VELK_LOG), made when missing with room for its owner alone
-// (0700), and refused when it is a link or another user's; on Windows
-// %LOCALAPPDATA%\VELK_LOG, which the profile's rights keep private. Nullopt
-// when there is none to be had. Touches the disk: not for the window thread.
+// ~/.local/state/VELK_LOG), on Windows %LOCALAPPDATA%\VELK_LOG. Read from
+// the environment alone; nullopt when it names none.
+std::optional<std::string> PrivateFolderPath();
+
+// Makes `folder` (the private folder) when missing, with room for its owner
+// alone (0700 on POSIX; on Windows the profile's rights keep it private).
+// False when it cannot be made, or is a link or another user's folder.
+// Touches the disk: not for the window thread.
+bool MakePrivateFolder(const std::string& folder);
+
+// The private folder, made: both of the above.
 std::optional<std::string> PrivateFolder();
+
+// What became of making a file under a name of our own.
+enum class Creation { kMade, kNameTaken, kFailed };
+
+// Makes a new, empty file at `path` that only its owner can read or write,
+// never over anything already there and never through a link
+// (O_CREAT|O_EXCL|O_NOFOLLOW; CREATE_NEW). kNameTaken when something, a link
+// included, already has the name.
+Creation CreateNewFile(const std::string& path);
+
+// Whether `path` is a regular file (not a link) that this user owns; on
+// Windows, a regular file that is no reparse point.
+bool IsOwnFile(const std::string& path);
 
 // A regular file opened for reading without ever blocking: FIFOs, devices
 // and directories are refused at open. On Windows the file is shared for
@@ -119,6 +142,13 @@ struct AppendOutcome {
 // in the system's cache: what a power cut right after it cannot take back.
 enum class Durability { kCached, kOnDisk };
 
+// Which file an append may write to.
+enum class AppendTarget {
+  kAnyFile,  // the file at the path, made when missing (the operator's log)
+  kOwnFile,  // a file the program made itself (CreateNewFile): never made
+             // anew, never reached through a link
+};
+
 // Appends `bytes` to the file at `path`, creating it when absent, with one
 // unbuffered write on a file opened for appending, so that readers never see
 // half of it and other appenders never interleave inside it. When only part
@@ -126,7 +156,8 @@ enum class Durability { kCached, kOnDisk };
 // before, so it always ends where a whole append ended. Written when every
 // byte was written (and, kOnDisk, is on the disk) and the file closed without
 // error.
-AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability);
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability,
+                     AppendTarget target = AppendTarget::kAnyFile);
 
 inline AppendOutcome AppendWhole(const std::string& path, std::string_view bytes) {
   return Append(path, bytes, Durability::kCached);
@@ -134,6 +165,10 @@ inline AppendOutcome AppendWhole(const std::string& path, std::string_view bytes
 
 inline AppendOutcome AppendDurably(const std::string& path, std::string_view bytes) {
   return Append(path, bytes, Durability::kOnDisk);
+}
+
+inline AppendOutcome AppendDurablyToOwnFile(const std::string& path, std::string_view bytes) {
+  return Append(path, bytes, Durability::kOnDisk, AppendTarget::kOwnFile);
 }
 
 // Asks the system to put what has been written to the file at `path` on the

@@ -79,14 +79,24 @@ bool KeepPrivate(const std::string& folder) {
 
 }  // namespace
 
-std::optional<std::string> PrivateFolder() {
-  const std::optional<std::string> folder =
-      PrivateFolderIn(Environment("XDG_STATE_HOME"), Environment("HOME"));
-  if (!folder) return std::nullopt;
+unsigned long ProcessId() {
+  return static_cast<unsigned long>(::getpid());
+}
+
+std::optional<std::string> PrivateFolderPath() {
+  return PrivateFolderIn(Environment("XDG_STATE_HOME"), Environment("HOME"));
+}
+
+bool MakePrivateFolder(const std::string& folder) {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(*folder).parent_path(), error);
-  if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-  if (!KeepPrivate(*folder)) return std::nullopt;
+  std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), error);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return KeepPrivate(folder);
+}
+
+std::optional<std::string> PrivateFolder() {
+  std::optional<std::string> folder = PrivateFolderPath();
+  if (!folder || !MakePrivateFolder(*folder)) return std::nullopt;
   return folder;
 }
 
@@ -205,9 +215,24 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
   return std::make_unique<PosixReadOnlyFile>(fd);
 }
 
-AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability) {
+Creation CreateNewFile(const std::string& path) {
+  const int fd = OpenRetryingInterrupts(path.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) return ::close(fd) == 0 ? Creation::kMade : Creation::kFailed;
+  return errno == EEXIST ? Creation::kNameTaken : Creation::kFailed;
+}
+
+bool IsOwnFile(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         status.st_uid == ::geteuid();
+}
+
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability,
+                     AppendTarget target) {
+  const int opening = target == AppendTarget::kOwnFile ? O_NOFOLLOW : O_CREAT;
   const int fd = OpenRetryingInterrupts(
-      path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+      path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | opening, 0666);
   if (fd < 0) return {false, SystemMessage(errno)};
   struct stat status {};
   const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);

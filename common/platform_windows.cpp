@@ -246,14 +246,46 @@ std::optional<std::string> LocalAppDataFolder() {
   return EnvironmentText(L"LOCALAPPDATA");
 }
 
-std::optional<std::string> PrivateFolder() {
+unsigned long ProcessId() {
+  return GetCurrentProcessId();
+}
+
+std::optional<std::string> PrivateFolderPath() {
   const std::optional<std::string> localAppData = LocalAppDataFolder();
   if (!localAppData || localAppData->empty()) return std::nullopt;
-  const std::string folder = *localAppData + "\\VELK_LOG";
+  return *localAppData + "\\VELK_LOG";
+}
+
+bool MakePrivateFolder(const std::string& folder) {
   if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    return std::nullopt;
+    return false;
   }
+  const DWORD attributes = GetFileAttributesW(Wide(folder).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+std::optional<std::string> PrivateFolder() {
+  std::optional<std::string> folder = PrivateFolderPath();
+  if (!folder || !MakePrivateFolder(*folder)) return std::nullopt;
   return folder;
+}
+
+Creation CreateNewFile(const std::string& path) {
+  // CREATE_NEW fails on any name already there, a link or junction included.
+  const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE)
+    return CloseHandle(handle) ? Creation::kMade : Creation::kFailed;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Creation::kNameTaken
+                                                                     : Creation::kFailed;
+}
+
+bool IsOwnFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
 std::optional<std::string> SystemDrive() {
@@ -311,16 +343,22 @@ void CutBack(const std::wstring& path, std::uint64_t length) {
 
 }  // namespace
 
-AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability) {
+AppendOutcome Append(const std::string& path, std::string_view bytes, Durability durability,
+                     AppendTarget target) {
   const std::wstring widePath = Wide(path);
+  // A file of the program's own is opened as the name itself, never through
+  // a link or junction put in its place, and never made anew.
+  const bool own = target == AppendTarget::kOwnFile;
   // Opened with append access only, so that every write lands at the end of
   // the file in one piece, whoever else appends. Shared with everyone, so
   // that no other program is ever refused the file for the moment it is
   // open here; a program that holds it without sharing writes makes the open
   // fail, and the record is kept.
-  const HANDLE handle = CreateFileW(widePath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      CreateFileW(widePath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  own ? OPEN_EXISTING : OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | (own ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {false, SystemMessage(GetLastError())};
   const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
   DWORD wrote = 0;

@@ -18,12 +18,31 @@ namespace velk {
 
 namespace {
 
-// "VELK_LOG-unsaved-20090822-071259.TXT" for this moment, in local time.
-std::string RescueFileName() {
+// How many names a save tries in one place before it gives up on it.
+constexpr int kNamesTried = 100;
+
+// "VELK_LOG-unsaved-20090822-071259-4242" for this moment, in local time,
+// and this process.
+std::string RescueFileStem() {
   const std::tm now = platform::LocalTime(std::time(nullptr));
   std::array<char, 32> stamp{};
   std::strftime(stamp.data(), stamp.size(), "%Y%m%d-%H%M%S", &now);
-  return std::string(kRescuePrefix) + stamp.data() + ".TXT";
+  std::string stem(kRescuePrefix);
+  stem += stamp.data();
+  stem += '-';
+  stem += std::to_string(platform::ProcessId());
+  return stem;
+}
+
+// The `attempt`th name with that stem: "<stem>.TXT", "<stem>-2.TXT", ...
+std::string RescueFileName(const std::string& stem, int attempt) {
+  std::string name = stem;
+  if (attempt > 1) {
+    name += '-';
+    name += std::to_string(attempt);
+  }
+  name += ".TXT";
+  return name;
 }
 
 // A path from UTF-8 text, whatever the system's code page.
@@ -40,8 +59,10 @@ std::vector<std::string> EarlierRescueFiles(const std::string& folder,
        !error && entry != end; entry.increment(error)) {
     const std::u8string utf8 = entry->path().filename().u8string();
     const std::string name(utf8.begin(), utf8.end());
-    if (name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && !own(name)) {
-      found.push_back(JoinPath(folder, name));
+    const std::string path = JoinPath(folder, name);
+    if (name.starts_with(kRescuePrefix) && name.ends_with(".TXT") && !own(name) &&
+        platform::IsOwnFile(path)) {
+      found.push_back(path);
     }
   }
   return found;
@@ -106,21 +127,14 @@ std::string RecordCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
 
-std::string TemporaryDirectory() {
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-  if (error) return {};
-  // Windows names it with a separator at its end; a file joined to it would
-  // then carry two.
-  if (folder.has_relative_path() && !folder.has_filename()) folder = folder.parent_path();
-  const std::u8string utf8 = folder.u8string();
-  return std::string(utf8.begin(), utf8.end());
+std::string PrivateRescueFolder() {
+  return platform::PrivateFolderPath().value_or("");
 }
 
 RescueFile::RescueFile(std::string directory, std::string fallback, AppendFunction append)
     : directory_(std::move(directory)),
       fallback_(std::move(fallback)),
-      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurably)),
+      append_(append ? std::move(append) : AppendFunction(&platform::AppendDurablyToOwnFile)),
       run_(std::make_shared<Run>()) {}
 
 DiskWorker& RescueFile::WorkerFor(const std::string& directory) const {
@@ -132,16 +146,71 @@ bool RescueFile::RunAtPlace(const std::string& directory, std::function<bool()> 
   return WorkerFor(directory).Run(std::move(task), kRescueWait).value_or(false);
 }
 
-const std::string& RescueFile::Name() {
-  if (name_.empty()) {
-    name_ = RescueFileName();
-    run_->Add(name_);
+const std::string& RescueFile::Stem() {
+  if (stem_.empty()) stem_ = RescueFileStem();
+  return stem_;
+}
+
+std::string RescueFile::MadeIn(const std::string& directory) const {
+  for (const auto& [folder, path] : madeIn_) {
+    if (folder == directory) return path;
   }
-  return name_;
+  return {};
+}
+
+// On the place's worker. The name is this run's before the file is there, so
+// that a look at the place (on the same worker) never takes it for an
+// earlier run's.
+std::string RescueFile::MakeFileIn(const std::string& directory, const std::string& stem,
+                                   bool privateFolder, Run& run) {
+  if (privateFolder && !platform::MakePrivateFolder(directory)) return {};
+  for (int attempt = 1; attempt <= kNamesTried; ++attempt) {
+    const std::string name = RescueFileName(stem, attempt);
+    run.Add(name);
+    const std::string path = JoinPath(directory, name);
+    const platform::Creation creation = platform::CreateNewFile(path);
+    if (creation == platform::Creation::kMade) return path;
+    if (creation == platform::Creation::kFailed) break;
+  }
+  return {};
+}
+
+std::string RescueFile::WriteIn(const std::string& directory, std::string_view lines,
+                                WriteKind kind) {
+  const std::string made = MadeIn(directory);
+  // The write owns copies of what it needs: it may outlive this call.
+  const auto write = [directory, made, kind, append = append_, bytes = std::string(lines),
+                      stem = Stem(), privateFolder = directory == PrivateRescueFolder(),
+                      run = run_] {
+    const std::string path = made.empty() ? MakeFileIn(directory, stem, privateFolder, *run) : made;
+    if (path.empty()) return path;
+    if (kind == WriteKind::kAppend ? static_cast<bool>(append(path, bytes))
+                                   : ReplaceWhole(path, bytes, append)) {
+      return path;
+    }
+    // A file this call made holds nothing of ours: it goes again.
+    std::error_code ignored;
+    if (made.empty()) std::filesystem::remove(PathOf(path), ignored);
+    return std::string();
+  };
+  const std::string path =
+      WorkerFor(directory).Run<std::string>(write, kRescueWait).value_or(std::string());
+  if (!path.empty() && made.empty()) madeIn_.emplace_back(directory, path);
+  return path;
+}
+
+// Written whole beside the file, in a file of this run's own made anew, then
+// put in its place in one step.
+bool RescueFile::ReplaceWhole(const std::string& path, const std::string& bytes,
+                              const AppendFunction& append) {
+  const std::string part = path + ".part";
+  std::error_code ignored;
+  std::filesystem::remove(PathOf(part), ignored);
+  return platform::CreateNewFile(part) == platform::Creation::kMade && append(part, bytes) &&
+         platform::MoveIntoPlace(part, path);
 }
 
 bool RescueFile::Save(std::string_view lines, std::size_t count) {
-  Name();
   if (SaveIn(Place(), lines, count)) return true;
   if (OtherPlace().empty() || !SaveIn(OtherPlace(), lines, count)) return false;
   // A place that failed once, or stopped answering, is not asked first
@@ -153,13 +222,8 @@ bool RescueFile::Save(std::string_view lines, std::size_t count) {
 
 bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, std::size_t count) {
   if (directory.empty()) return false;
-  // The write owns copies of what it needs: it may outlive this call.
-  const std::string path = JoinPath(directory, name_);
-  if (!RunAtPlace(directory, [append = append_, path, bytes = std::string(lines)] {
-        return static_cast<bool>(append(path, bytes));
-      })) {
-    return false;
-  }
+  const std::string path = WriteIn(directory, lines, WriteKind::kAppend);
+  if (path.empty()) return false;
   auto file = std::find_if(saved_.begin(), saved_.end(),
                            [&](const Saved& saved) { return saved.path == path; });
   if (file == saved_.end()) file = saved_.insert(file, {path, 0});
@@ -169,14 +233,8 @@ bool RescueFile::SaveIn(const std::string& directory, std::string_view lines, st
 
 bool RescueFile::Replace(std::string_view lines, std::size_t count) {
   if (count > 0) {
-    // Written whole beside the file, then put in its place.
-    const std::string path = JoinPath(Place(), Name());
-    const bool replaced = RunAtPlace(Place(), [append = append_, path, bytes = std::string(lines)] {
-      const std::string part = path + ".part";
-      std::error_code ignored;
-      std::filesystem::remove(PathOf(part), ignored);
-      return append(part, bytes) && platform::MoveIntoPlace(part, path);
-    });
+    const std::string path = WriteIn(Place(), lines, WriteKind::kReplace);
+    const bool replaced = !path.empty();
     if (!replaced) {
       // A replacement that answers late must not take away what is saved
       // here meanwhile.
@@ -202,7 +260,11 @@ bool RescueFile::Replace(std::string_view lines, std::size_t count) {
 }
 
 bool RescueFile::Remove(const std::string& path) {
-  const std::string& place = path == JoinPath(fallback_, name_) ? fallback_ : directory_;
+  std::string place = directory_;
+  for (const auto& [folder, made] : madeIn_) {
+    if (made == path) place = folder;
+  }
+  std::erase_if(madeIn_, [&](const auto& made) { return made.second == path; });
   return RunAtPlace(place, [path] {
     std::error_code error;
     std::filesystem::remove(PathOf(path), error);

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -100,7 +101,7 @@ std::string Rescued(const fs::path& directory) {
   std::string all;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
     if (std::regex_match(entry.path().filename().string(),
-                         std::regex("VELK_LOG-unsaved-[0-9]{8}-[0-9]{6}\\.TXT"))) {
+                         std::regex("VELK_LOG-unsaved-[0-9]{8}-[0-9]{6}-[0-9]+(-[0-9]+)?\\.TXT"))) {
       all += test_files::ReadFile(entry.path());
     }
   }
@@ -1076,6 +1077,40 @@ TEST_F(FaultMatrix, AnExistingLogIsAppendedToNeverTruncated) {
     EXPECT_EQ(Log(), held + Logged("0712") + Logged("0713"));
   }
 }
+
+#ifndef _WIN32
+// Rescue files in a folder others can write: two runs whose files are made
+// in the same second stay apart, and one's tidy-up leaves the other's
+// records; a link put under the name a run would take is not followed (what
+// it points at stays as it was) and the records are saved all the same.
+TEST_F(FaultMatrix, RescueFilesStayApartAndALinkUnderTheirNameIsNotFollowed) {
+  const std::string folder = dir.Path().string();
+  const fs::path target = dir.Path() / "profile";
+  test_files::WriteFile(target, "kept\n");
+  // Links under the names this process would take in the coming seconds.
+  const std::time_t started = std::time(nullptr);
+  for (std::time_t second = started; second <= started + 2; ++second) {
+    const std::tm local = platform::LocalTime(second);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    fs::create_symlink(target, dir.Path() / ("VELK_LOG-unsaved-" + std::string(stamp) + "-" +
+                                             std::to_string(platform::ProcessId()) + ".TXT"));
+  }
+  RescueFile one(folder, "");
+  RescueFile other(folder, "");
+  ASSERT_TRUE(one.Save(Logged("0701"), 1));
+  ASSERT_TRUE(other.Save(Logged("0702"), 1));
+  ASSERT_EQ(one.Files().size(), 1u);
+  ASSERT_EQ(other.Files().size(), 1u);
+  EXPECT_NE(one.Files()[0].path, other.Files()[0].path);
+  EXPECT_EQ(test_files::ReadFile(target), "kept\n");
+  const std::string onePath = one.Files()[0].path;
+  EXPECT_TRUE(one.Replace("", 0));  // the log took all of one's records
+  EXPECT_FALSE(fs::exists(onePath));
+  EXPECT_EQ(test_files::ReadFile(other.Files()[0].path), Logged("0702"));
+  EXPECT_EQ(test_files::ReadFile(target), "kept\n");
+}
+#endif
 
 }  // namespace
 }  // namespace velk
