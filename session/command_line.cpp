@@ -17,9 +17,11 @@ constexpr char kHelp[] =
     "  --version  print the version and exit\n"
     "\n"
     "Records the log file does not take are kept on disk at once, in\n"
-    "VELK_LOG-unsaved-<date>-<time>.TXT, and written to the log as soon as it\n"
-    "takes them; what still waits at the end stays there, and its path is\n"
-    "printed on standard error. See man VELK_LOG.\n";
+    "VELK_LOG-unsaved-<date>-<time>-<pid>.TXT in the current directory (if it\n"
+    "cannot be written: in $XDG_STATE_HOME/VELK_LOG, by default\n"
+    "~/.local/state/VELK_LOG; on Windows in %LOCALAPPDATA%\\VELK_LOG), and\n"
+    "written to the log as soon as it takes them; what still waits at the end\n"
+    "stays there, and its path is printed on standard error. See man VELK_LOG.\n";
 
 std::string Usage(const Toolkit& toolkit) {
   std::string usage = "Usage: VELK_LOG [--help | --version]";
