@@ -68,7 +68,7 @@ void FolderChanges::PostTo(void* window, unsigned message) {
   shared_->message = message;
 }
 
-void FolderChanges::Taken() {
+void FolderChanges::MessageHandled() {
   const std::lock_guard lock(shared_->mutex);
   shared_->posted = false;
 }

@@ -25,12 +25,12 @@ class FolderChanges {
   FolderChanges& operator=(const FolderChanges&) = delete;
 
   // A change from now on posts `message` (no parameters) to `window`, an
-  // HWND. It is posted once until Taken() is called: changes that come in
+  // HWND. It is posted once until MessageHandled() is called: changes that come in
   // the meantime are told by that one message.
   void PostTo(void* window, unsigned message);
 
-  // Called when the message is handled: the next change posts it again.
-  void Taken();
+  // Called once the message is handled: the next change posts it again.
+  void MessageHandled();
 
   // Watches exactly these folders from now on; a folder already watched
   // keeps its watch. A folder that cannot be watched (it does not exist) is

@@ -464,7 +464,7 @@ LogBook::Progress LogBook::TakeProgress() {
   return progress;
 }
 
-std::string LogBook::Note(const std::string& path) const {
+std::string LogBook::StatusText(const std::string& path) const {
   if (!shared_) return path;
   const std::lock_guard lock(shared_->mutex);
   const Shared& s = *shared_;

@@ -103,11 +103,11 @@ class LogBook {
   // What the log box says beside its colour: while records wait, how many,
   // why (no reason while a backlog is being written) and where they are
   // kept; otherwise the log's `path`. Never waits on a disk.
-  std::string Note(const std::string& path) const;
+  std::string StatusText(const std::string& path) const;
 
   // Looks for rescue files an earlier run left in the rescue file's places;
-  // see RescueFile::LookForEarlier.
-  std::future<std::string> LookForEarlierRescue() const { return rescue_.LookForEarlier(); }
+  // see RescueFile::FindEarlier.
+  std::future<std::string> FindEarlierRescueFiles() const { return rescue_.FindEarlier(); }
 
   // The close. A last try at the log file at `path` for the records still
   // waiting, given up after kLastTryWait; those not written by then are in

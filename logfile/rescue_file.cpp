@@ -283,7 +283,7 @@ std::string RescueNotice(const std::vector<RescueFile::Saved>& files, const std:
   return notice;
 }
 
-std::future<std::string> RescueFile::LookForEarlier() const {
+std::future<std::string> RescueFile::FindEarlier() const {
   std::vector<std::string> places{directory_};
   if (!fallback_.empty() && fallback_ != directory_) places.push_back(fallback_);
   auto look = std::make_shared<EarlierRescueLook>(places.size());

@@ -92,7 +92,7 @@ class RescueFile {
   // made are this run's, whenever they were made, and are not told. Once the look is done the
   // future holds a line for the operator that names them, empty when there are none. A folder that
   // does not answer delays only the answer.
-  std::future<std::string> LookForEarlier() const;
+  std::future<std::string> FindEarlier() const;
 
  private:
   struct Run;

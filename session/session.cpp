@@ -31,7 +31,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
 // that the process does not end under a thread that is reading a folder;
 // one held up by a folder that does not answer is left to end with it.
 Session::~Session() {
-  if (earlierRescueLook_.valid()) earlierRescueLook_.wait_for(kRescueWait);
+  if (earlierRescueSearch_.valid()) earlierRescueSearch_.wait_for(kRescueWait);
 }
 
 // --- the window's events ---
@@ -40,8 +40,8 @@ void Session::Form_Load() {
   if (!ClaimWorkingDirectory()) return;
   view_.StartTimer1(kTimer1Interval);
   settings_.LogFlag = 0;
-  ShowWhereItLooks();
-  earlierRescueLook_ = logBook_.LookForEarlierRescue();
+  ShowFollowedPaths();
+  earlierRescueSearch_ = logBook_.FindEarlierRescueFiles();
 }
 
 // Two VELK_LOGs on one folder would follow the same decodes into the same
@@ -68,7 +68,7 @@ bool Session::ClaimWorkingDirectory() {
 
 // Before Go nothing on the window says which file it will follow and where
 // the log will go: Go's tooltip does.
-void Session::ShowWhereItLooks() {
+void Session::ShowFollowedPaths() {
   view_.SetToolTip(Go, "Follows " + DecodePathIn(workingDirectory_) + " (else " +
                            std::string(kFallbackDecodePath) + "); a log file is written in " +
                            workingDirectory_);
@@ -129,7 +129,7 @@ void Session::LogLabel_Click() {
                                  kSameFileWait);
   };
   Apply(LogLabelClick(settings_, input));
-  if (LogArmed()) ShowLogToolTip(logBook_.Note(settings_.Fi2), false);
+  if (LogArmed()) ShowLogToolTip(logBook_.StatusText(settings_.Fi2), false);
 }
 
 // A refusal stands until the name it refused is changed.
@@ -178,7 +178,7 @@ void Session::ShowLogProgress() {
   if (progress.written > 0) view_.SetTextColour(LogFile, kRed);
   const bool warning = progress.failing || !refusal_.empty();
   if (progress.written > 0 || progress.waiting > 0 || warning != warningShown_) {
-    ShowLogToolTip(refusal_.empty() ? logBook_.Note(settings_.Fi2) : refusal_, warning);
+    ShowLogToolTip(refusal_.empty() ? logBook_.StatusText(settings_.Fi2) : refusal_, warning);
   }
 }
 
@@ -186,11 +186,11 @@ void Session::ShowLogProgress() {
 // on standard error and in the log box's tooltip once the search has
 // answered.
 void Session::ShowEarlierRescue() {
-  if (!earlierRescueLook_.valid() ||
-      earlierRescueLook_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+  if (!earlierRescueSearch_.valid() ||
+      earlierRescueSearch_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
     return;
   }
-  earlierRescue_ = earlierRescueLook_.get();
+  earlierRescue_ = earlierRescueSearch_.get();
   if (earlierRescue_.empty()) return;
   notices_ << earlierRescue_ << '\n' << std::flush;
   ShowLogToolTip(logToolTipShown_.value_or(earlierRescue_), warningShown_);

@@ -34,12 +34,14 @@
 //   crash, kill -9,  no close runs: a record the log has not taken within
 //   power cut        kNoAnswerWait is already in the rescue file (log_book.h).
 //
-// Threads: the window thread runs every handler and the watch loop; the
-// log book has its own fixed set (log_book.h); the session has one more,
-// for the check at arming of which file a log name is (disk_worker.h); the
-// Windows window's folder watch has one (folder_changes_windows.h). None is
-// made afterwards, whatever the disks do; every wait for one to end is
-// bounded.
+// Threads, a fixed set whatever the disks do: the window thread runs every
+// handler and the watch loop; the log book has at most kLogBookThreads (its
+// writer, its rescuer and one worker per rescue place, which also looks for
+// an earlier run's rescue files; log_book.h); the session has one disk
+// worker (disk_worker.h) for the claim on the working folder at load and the
+// check at arming of which file a log name is; the Windows window's folder
+// watch has one (folder_changes_windows.h). A disk that does not answer
+// holds one of them, never a new one; every wait for one to end is bounded.
 
 // The running program, the same for every toolkit. A window is only a view:
 // it builds its controls from the window table, forwards each of its events
@@ -206,7 +208,7 @@ class Session final {
   bool BeginClose();
   void CloseLogBook();
   void ShowClock();
-  void ShowWhereItLooks();
+  void ShowFollowedPaths();
   void RenewWakePaths();
   void ShowEarlierRescue();
   void ShowLogProgress();
@@ -237,7 +239,7 @@ class Session final {
   // Why the name typed was not armed, shown until the operator changes the
   // box's text or arms a log.
   std::string refusal_;
-  std::future<std::string> earlierRescueLook_;
+  std::future<std::string> earlierRescueSearch_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
 
   std::optional<WakePaths> wakePaths_;

@@ -323,7 +323,7 @@ LRESULT VELK_Logging::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case kFolderChanged:
-      folderChanges_.Taken();
+      folderChanges_.MessageHandled();
       session_.DecodeFileChanged();
       return 0;
     case kDeselectLogFile:

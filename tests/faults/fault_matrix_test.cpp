@@ -922,15 +922,15 @@ TEST_F(FaultMatrix, AStalledLogNeverHoldsTheWindowUpAndTheRecordsAreRescued) {
   for (int n = 1; n <= 20; ++n) {
     book.Append(log, Numbered(n));
     book.TakeProgress();
-    book.Note(log);
+    book.StatusText(log);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_TRUE(Eventually([&] { return Rescued(dir.Path()) == NumberedLines(1, 20); }));
   EXPECT_TRUE(Eventually([&] {
     return book.TakeProgress().failing &&
-           book.Note(log).starts_with(
+           book.StatusText(log).starts_with(
                "20 records waiting to be written (no answer from the file system); kept in ");
-  })) << book.Note(log);
+  })) << book.StatusText(log);
   stallOver.set_value();
 }
 

@@ -149,7 +149,7 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   const std::string note = "2 records waiting to be written (" +
                            test_files::MissingDirectoryReason() + "); kept in " +
                            RescueFiles(dir_)[0].string() + "; trying again every second";
-  EXPECT_TRUE(Eventually([&] { return book.Note(path) == note; })) << book.Note(path);
+  EXPECT_TRUE(Eventually([&] { return book.StatusText(path) == note; })) << book.StatusText(path);
   EXPECT_FALSE(fs::exists(subdir));
 
   fs::create_directory(subdir);
@@ -158,7 +158,7 @@ TEST_F(LogBookFileTest, MissingDirectoryKeepsRecordsUntilItExists) {
   EXPECT_TRUE(Eventually([&] { return ReadFile(path) == Lines({1, 2, 3, 4}); }));
   EXPECT_TRUE(Eventually([&] { return RescueFiles(dir_).empty(); }));
   EXPECT_EQ(Settled(book).waiting, 0u);
-  EXPECT_EQ(book.Note(path), path);
+  EXPECT_EQ(book.StatusText(path), path);
   EXPECT_EQ(book.Close(path), "");
 }
 
@@ -240,7 +240,7 @@ TEST_F(LogBookFileTest, CloseSavesWhatTheLogDoesNotTakeInWellUnderASecond) {
       EXPECT_TRUE(Eventually([&] {
         const std::vector<fs::path> rescue = RescueFiles(temp.Path());
         return c.savedIn ? rescue.size() == 1 && ReadFile(rescue[0]) == Lines({1, 2, 3})
-                         : book.Note(log).find("no rescue file") != std::string::npos;
+                         : book.StatusText(log).find("no rescue file") != std::string::npos;
       }));
     }
     if (c.mended) fs::create_directories(work + "/SUB");
@@ -398,7 +398,7 @@ TEST(LogBookTest, RetryWritesKeptRecordsOnTheirOwnInOrderNoneTwice) {
   EXPECT_EQ(progress.waiting, 0u);
   EXPECT_FALSE(progress.failing);
   EXPECT_EQ(fake.Written(), Lines({1, 2, 3}));
-  EXPECT_EQ(book.Note("log"), "log");
+  EXPECT_EQ(book.StatusText("log"), "log");
   EXPECT_TRUE(Eventually([&] { return RescueFiles(work.Path()).empty(); }));
 }
 
@@ -433,13 +433,13 @@ TEST_F(LogBookFileTest, BeyondTheLimitTheOldestGoToTheRescueFile) {
 // book's own, made whenever, is not.
 TEST_F(LogBookFileTest, RescueFilesFromAnEarlierRunAreTold) {
   LogBook book = Book();
-  EXPECT_EQ(book.LookForEarlierRescue().get().find(dir_.string()), std::string::npos);
+  EXPECT_EQ(book.FindEarlierRescueFiles().get().find(dir_.string()), std::string::npos);
   const fs::path left = dir_ / "VELK_LOG-unsaved-20240822-071259-4242.TXT";
   WriteFile(left, Lines({1}));
   book.Append((dir_ / "missing" / "LOG.TXT").string(), NumberedRecord(2));
   ASSERT_TRUE(Eventually([&] { return RescueFiles(dir_).size() == 2; }));
   EXPECT_EQ(
-      book.LookForEarlierRescue().get(),
+      book.FindEarlierRescueFiles().get(),
       "VELK_LOG: a rescue file from an earlier run holds records not in the log: " + left.string());
 }
 
