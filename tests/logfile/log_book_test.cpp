@@ -431,9 +431,13 @@ TEST_F(LogBookFileTest, RescueFilesFromAnEarlierRunAreTold) {
   EXPECT_EQ(LookForEarlierRescue(dir_.string()).get().find(dir_.string()), std::string::npos);
   const fs::path left = dir_ / "VELK_LOG-unsaved-20240822-071259.TXT";
   WriteFile(left, Lines({1}));
-  // One saved in the second the look starts is this run's own.
+  // One saved in the second the look starts is this run's own. The names
+  // come from std::time(), whose coarse clock turns to the next second up to
+  // a timer tick after the precise one: the save waits for it, so that a
+  // slow save (under an emulator) and the look fall in the same second.
   std::this_thread::sleep_until(
-      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()));
+      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
+      std::chrono::milliseconds(50));
   ASSERT_TRUE(RescueFile(dir_.string(), "").Save(Lines({2}), 1));
   EXPECT_EQ(
       LookForEarlierRescue(dir_.string()).get(),
