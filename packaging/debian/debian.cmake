@@ -65,5 +65,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The font that stands in for the window's "MS Sans Serif".
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation2)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# CPack names the package for the machine it runs on; a cross build's package
+# is for the machine its compiler builds for (arm64 for aarch64-linux-gnu).
+find_program(VELK_DPKG_ARCHITECTURE dpkg-architecture)
+if(CMAKE_CROSSCOMPILING AND VELK_DPKG_ARCHITECTURE)
+  execute_process(COMMAND ${VELK_DPKG_ARCHITECTURE} -t ${CMAKE_LIBRARY_ARCHITECTURE} -q DEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endif()
 set(CPACK_STRIP_FILES ON)
 include(CPack)

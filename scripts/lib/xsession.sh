@@ -21,12 +21,16 @@
 # build's velk_window_points when VELK_TOOLS has none, built when missing.
 # Clicks are at points of the client area; VELK_CLIENT_X and VELK_CLIENT_Y
 # are its place in VELK_WINDOW where that has a frame of its own (Wine).
+# VELK_EMULATOR, when set, is the command (words) that runs VELK_BIN and the
+# tools of VELK_TOOLS, for programs of another architecture (qemu-aarch64 for
+# the arm64 build); velk_run runs a built program through it.
 
 # shellcheck source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 VELK_BIN=${VELK_BIN:-$VELK_ROOT/build/release/app/VELK_LOG}
 VELK_TOOLS=${VELK_TOOLS:-$VELK_ROOT/build/release/tools}
+read -r -a VELK_EMULATOR_WORDS <<<"${VELK_EMULATOR:-}"
 VELK_PID=
 VELK_WINDOW=
 VELK_STATUS=
@@ -66,8 +70,12 @@ xsession_start() {
   export QT_QPA_PLATFORM=xcb
 }
 
+# Under an emulator of the same process (qemu-user), the program keeps the
+# process's id, and its window names that id.
+velk_run() { "${VELK_EMULATOR_WORDS[@]}" "$@"; }
+
 velk_start() {
-  (cd "$1" && exec "$VELK_BIN" >/dev/null 2>&1) &
+  (cd "$1" && exec "${VELK_EMULATOR_WORDS[@]}" "$VELK_BIN" >/dev/null 2>&1) &
   VELK_PID=$!
   VELK_STATUS=
   if ! VELK_WINDOW=$(timeout 20 xdotool search --sync --onlyvisible --pid "$VELK_PID" \
@@ -79,16 +87,16 @@ velk_start() {
 }
 
 # The window answers a ping once it has handled everything sent before it.
-velk_settle() { "$VELK_TOOLS/velk_xping" "$VELK_WINDOW"; }
+velk_settle() { velk_run "$VELK_TOOLS/velk_xping" "$VELK_WINDOW"; }
 
 velk_box() {
   if [ ${#VELK_BOXES[@]} -eq 0 ]; then
-    local points=$VELK_TOOLS/velk_window_points name box
-    if [ ! -x "$points" ]; then
-      points=$VELK_ROOT/build/release/tools/velk_window_points
-      [ -x "$points" ] || velk_build velk_window_points
+    local points=(velk_run "$VELK_TOOLS/velk_window_points") name box
+    if [ ! -x "${points[1]}" ]; then
+      points=("$VELK_ROOT/build/release/tools/velk_window_points")
+      [ -x "${points[0]}" ] || velk_build velk_window_points
     fi
-    while read -r name box; do VELK_BOXES[$name]=$box; done < <("$points")
+    while read -r name box; do VELK_BOXES[$name]=$box; done < <("${points[@]}")
   fi
   if [ -z "${VELK_BOXES[$1]+set}" ]; then
     echo "the window table has no control $1" >&2
@@ -126,7 +134,7 @@ velk_ended() { ! kill -0 "$VELK_PID" 2>/dev/null; }
 # VELK_STATUS is VELK_LOG's exit status, or "timeout" while it still runs
 # 10 s after the close.
 velk_close() {
-  "$VELK_TOOLS/velk_xclose" "$VELK_WINDOW" || true
+  velk_run "$VELK_TOOLS/velk_xclose" "$VELK_WINDOW" || true
   if ! wait_for 10 "VELK_LOG to end after the close" velk_ended; then
     VELK_STATUS=timeout
     return 1
