@@ -105,6 +105,10 @@ retry:
   ${EndIf}
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
+  ; The operator's own folder goes once nothing is in it: a rescue file
+  ; there holds records that never reached the log, and stays.
+  SetShellVarContext current
+  RMDir "$LOCALAPPDATA\VELK_LOG"
   SetShellVarContext all
   Delete "$SMPROGRAMS\${SHORTCUT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
