@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -60,8 +61,10 @@ std::vector<fs::path> RescueFiles(const fs::path& directory) {
   std::vector<fs::path> found;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
+    if (!name.starts_with("VELK_LOG-unsaved-")) continue;
     std::error_code gone;  // taken away since it was listed
-    if (!name.starts_with("VELK_LOG-unsaved-") || fs::file_size(entry.path(), gone) == 0) continue;
+    const std::uintmax_t size = fs::file_size(entry.path(), gone);
+    if (gone || size == 0) continue;
     EXPECT_TRUE(std::regex_match(
         name, std::regex("VELK_LOG-unsaved-[0-9]{8}-[0-9]{6}-[0-9]+(-[0-9]+)?\\.TXT")));
     found.push_back(entry.path());
