@@ -90,7 +90,11 @@ std::optional<std::string> PrivateFolderPath();
 bool MakePrivateFolder(const std::string& folder);
 
 // The private folder, made: both of the above.
-std::optional<std::string> PrivateFolder();
+inline std::optional<std::string> PrivateFolder() {
+  std::optional<std::string> folder = PrivateFolderPath();
+  if (!folder || !MakePrivateFolder(*folder)) return std::nullopt;
+  return folder;
+}
 
 // What became of making a file under a name of our own.
 enum class Creation { kMade, kNameTaken, kFailed };

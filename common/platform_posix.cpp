@@ -94,12 +94,6 @@ bool MakePrivateFolder(const std::string& folder) {
   return KeepPrivate(folder);
 }
 
-std::optional<std::string> PrivateFolder() {
-  std::optional<std::string> folder = PrivateFolderPath();
-  if (!folder || !MakePrivateFolder(*folder)) return std::nullopt;
-  return folder;
-}
-
 std::optional<std::string> WorkingDirectory() {
   std::error_code error;
   const std::filesystem::path current = std::filesystem::current_path(error);

@@ -265,12 +265,6 @@ bool MakePrivateFolder(const std::string& folder) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
-std::optional<std::string> PrivateFolder() {
-  std::optional<std::string> folder = PrivateFolderPath();
-  if (!folder || !MakePrivateFolder(*folder)) return std::nullopt;
-  return folder;
-}
-
 Creation CreateNewFile(const std::string& path) {
   // CREATE_NEW fails on any name already there, a link or junction included.
   const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

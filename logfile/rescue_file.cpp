@@ -135,6 +135,7 @@ RescueFile::RescueFile(std::string directory, std::string fallback, AppendFuncti
     : directory_(std::move(directory)),
       fallback_(std::move(fallback)),
       append_(append ? std::move(append) : AppendFunction(&platform::AppendDurablyToOwnFile)),
+      fallbackIsPrivate_(!fallback_.empty() && fallback_ == PrivateRescueFolder()),
       run_(std::make_shared<Run>()) {}
 
 DiskWorker& RescueFile::WorkerFor(const std::string& directory) const {
@@ -180,7 +181,7 @@ std::string RescueFile::WriteIn(const std::string& directory, std::string_view l
   const std::string made = MadeIn(directory);
   // The write owns copies of what it needs: it may outlive this call.
   const auto write = [directory, made, kind, append = append_, bytes = std::string(lines),
-                      stem = Stem(), privateFolder = directory == PrivateRescueFolder(),
+                      stem = Stem(), privateFolder = directory == fallback_ && fallbackIsPrivate_,
                       run = run_] {
     const std::string path = made.empty() ? MakeFileIn(directory, stem, privateFolder, *run) : made;
     if (path.empty()) return path;

@@ -126,6 +126,8 @@ class RescueFile {
   std::string stem_;  // "VELK_LOG-unsaved-<stamp>-<pid>", chosen at the first save
   std::vector<std::pair<std::string, std::string>> madeIn_;  // folder, this run's file there
   bool preferFallback_ = false;
+  // The fallback is the operator's own folder, made at its first use there.
+  bool fallbackIsPrivate_;
   std::vector<Saved> saved_;
   // What every copy shares: the places' workers and the names this run gave
   // its rescue files.
