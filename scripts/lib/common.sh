@@ -12,6 +12,27 @@
 #                            itself installs packages, it stays root). As any
 #                            other user it stops with the line to run, when
 #                            anything is missing.
+#   VELK_TEST_GROUPS         the groups of scripts/deps that the native stages
+#                            of scripts/test need, installed first, in one go
+#   VELK_NATIVE_STAGES       scripts/test's stages built for this machine's
+#                            own architecture (and Windows), in their order
+#   VELK_FOREIGN_STAGES      its stages for another architecture (multiarch),
+#                            run after them; each installs the scripts/deps
+#                            group of its own name, on its own, after the
+#                            native groups. The new system of scripts/fresh
+#                            installs them in this same order.
+#   velk_foreign_deps STAGE [DEPS...]
+#                            installs the group of a foreign stage, with the
+#                            command DEPS (this tree's scripts/deps by
+#                            default). On a day apt cannot install it beside
+#                            the native packages (scripts/deps exits 75) it
+#                            keeps apt's reason in the environment and
+#                            returns 75; any other failure ends the script
+#   velk_foreign_unavailable STAGE
+#                            apt's reason when that happened, or nothing
+#   velk_foreign_skipped STAGE WHAT
+#                            says loudly WHAT was skipped for it, and apt's
+#                            reason
 #   velk_build [--preset NAME] [TARGET...]
 #                            configures the preset (release by default) and
 #                            builds the targets, or everything
@@ -49,6 +70,41 @@ velk_deps() {
   exec setpriv --reuid="$SUDO_UID" --regid="$SUDO_GID" --init-groups \
     env HOME="$home" USER="$SUDO_USER" LOGNAME="$SUDO_USER" \
     "$VELK_SCRIPT" ${VELK_SCRIPT_ARGS[@]+"${VELK_SCRIPT_ARGS[@]}"}
+}
+
+VELK_TEST_GROUPS=(build window tests xsession fuzz windows installer fresh)
+VELK_NATIVE_STAGES=(release asan fuzz windows)
+VELK_FOREIGN_STAGES=(arm64)
+
+# The reason goes along in the environment, past velk_deps starting the script
+# again as the user who called sudo.
+velk_foreign_deps() {
+  local stage=$1 said status=0
+  local deps=("${@:2}")
+  [ ${#deps[@]} -ne 0 ] || deps=("$VELK_ROOT/scripts/deps")
+  said=$(mktemp)
+  "${deps[@]}" "$stage" 2>"$said" || status=$?
+  case $status in
+    0) cat "$said" >&2 ;;
+    75) export "VELK_UNAVAILABLE_$stage=$(cat "$said")" ;;
+    *) cat "$said" >&2 ;;
+  esac
+  rm -f "$said"
+  [ "$status" = 0 ] || [ "$status" = 75 ] || exit "$status"
+  return "$status"
+}
+
+velk_foreign_unavailable() {
+  local name="VELK_UNAVAILABLE_$1"
+  printf '%s' "${!name:-}"
+}
+
+velk_foreign_skipped() {
+  local line='!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!'
+  printf '%s\n' "$line" \
+    "!!! $2: apt cannot install the $1 packages beside the native ones" \
+    "!!! today (their versions are out of step in the archive). apt said:" "$line" \
+    "$(velk_foreign_unavailable "$1")" "$line"
 }
 
 velk_build() {
