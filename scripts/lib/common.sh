@@ -74,7 +74,7 @@ velk_deps() {
 
 VELK_TEST_GROUPS=(build window tests xsession fuzz windows installer fresh)
 VELK_NATIVE_STAGES=(release asan fuzz windows)
-VELK_FOREIGN_STAGES=(arm64)
+VELK_FOREIGN_STAGES=(arm64 armhf)
 
 # The reason goes along in the environment, past velk_deps starting the script
 # again as the user who called sudo.
