@@ -23,6 +23,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
     : view_(view),
       workingDirectory_(std::move(workingDirectory)),
       notices_(notices),
+      decodeFiles_(std::make_shared<DiskDecodeFiles>()),
       watcher_(decodeFiles_),
       logBook_(nullptr, kMaxKeptRecords, RescueFile(workingDirectory_)) {}
 
@@ -31,6 +32,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
 // that the process does not end under a thread that is reading a folder;
 // one held up by a folder that does not answer is left to end with it.
 Session::~Session() {
+  ReleaseClaim();
   if (earlierRescueSearch_.valid()) earlierRescueSearch_.wait_for(kRescueWait);
 }
 
@@ -99,7 +101,18 @@ bool Session::BeginClose() {
 // waiting for the close may then let the process end.
 void Session::CloseLogBook() {
   notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+  ReleaseClaim();
   platform::EndRequestAnswered();
+}
+
+// The claim's lock file is taken away on the disk worker, once whatever it
+// was doing has answered: the operator's own folder may be on a disk that
+// does not answer, and the window goes without waiting for it. The process
+// may end first; the lock goes with it, and the next VELK_LOG in this folder
+// takes over the file left behind.
+void Session::ReleaseClaim() {
+  if (!claim_) return;
+  diskWorker_.StartWhenFree<void>([claim = std::move(claim_)]() mutable { claim.reset(); });
 }
 
 // Go hides itself, so a second click cannot come from the operator; one that
@@ -151,7 +164,7 @@ void Session::Timer1_Timer() {
 // A file may have been replaced by one of the same size and date: the next
 // poll takes its identity afresh.
 void Session::DecodeFileChanged() {
-  decodeFiles_.ChangeNotified();
+  decodeFiles_->ChangeNotified();
 }
 
 // --- the clock ---

@@ -58,7 +58,9 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::Borrowed;
 using test_files::Eventually;
+using test_files::kAnsweringDiskWait;
 using test_files::LocalNoon;
 using test_files::TempDir;
 using Lines = std::vector<std::string>;
@@ -268,7 +270,7 @@ class FaultMatrix : public ::testing::Test {
   // A window and a watch loop as fresh as at the program's start.
   void Restart() {
     window = LoggingWindow();
-    watcher.emplace(files, clock);
+    watcher.emplace(Borrowed(files), clock, kAnsweringDiskWait);
   }
 
   TempDir dir;
@@ -277,7 +279,7 @@ class FaultMatrix : public ::testing::Test {
   std::chrono::steady_clock::time_point now{};
   RacingFiles files{[this] { return now; }};
   WatchClock clock = [this] { return now; };
-  std::optional<DecodeWatcher> watcher{std::in_place, files, clock};
+  std::optional<DecodeWatcher> watcher{std::in_place, Borrowed(files), clock, kAnsweringDiskWait};
 
  private:
   template <typename Change>
@@ -342,7 +344,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
     TempDir other;
     LoggingWindow fresh;
     RacingFiles disk{clock};
-    DecodeWatcher watching(disk, clock);
+    DecodeWatcher watching(Borrowed(disk), clock, kAnsweringDiskWait);
     const std::string path = other.File("ALL.TXT");
     const auto dated = [&] { fs::last_write_time(path, LocalNoon(2009, 8, 22)); };
     fresh.logPath = other.File("LOG.TXT");
@@ -539,7 +541,7 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsTakenOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoggingWindow fresh;
-    DecodeWatcher watching(files, clock);
+    DecodeWatcher watching(Borrowed(files), clock, kAnsweringDiskWait);
     TempDir other;
     const std::string path = other.File("ALL.TXT");
     const std::string written = line + "\r\n";
@@ -608,7 +610,7 @@ TEST_F(FaultMatrix, CrOnlyLfOnlyMixedLineEndsAndBursts) {
   };
   for (const Case& c : cases) {
     LoggingWindow fresh;
-    DecodeWatcher watching(files, clock);
+    DecodeWatcher watching(Borrowed(files), clock, kAnsweringDiskWait);
     TempDir other;
     const std::string path = other.File("ALL.TXT");
     test_files::WriteFile(path, "");
