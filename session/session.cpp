@@ -123,7 +123,7 @@ void Session::Go_Click() {
   watching_ = true;
   Apply(watcher_.Start(workingDirectory_, LogArmed()));
   while (!closing_) {
-    Apply(watcher_.RunPass(LogArmed()));
+    Apply(watcher_.RunPass(LogArmed(), PollDue()));
     Guarded([this] { Yield(); });
   }
   watching_ = false;
@@ -162,9 +162,22 @@ void Session::Timer1_Timer() {
 }
 
 // A file may have been replaced by one of the same size and date: the next
-// poll takes its identity afresh.
+// poll takes its identity afresh. The next pass polls.
 void Session::DecodeFileChanged() {
+  changeTold_ = true;
   decodeFiles_->ChangeNotified();
+}
+
+// Each poll is a call on the watcher's disk worker. A pass polls when a
+// change was told for the decode file or its folder, while the watcher has
+// something under way, and otherwise once kUntoldChangePoll has passed: the
+// ticks of an idle window do not each wake that thread.
+bool Session::PollDue() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!changeTold_ && watcher_.Quiet() && now - polledAt_ < kUntoldChangePoll) return false;
+  changeTold_ = false;
+  polledAt_ = now;
+  return true;
 }
 
 // --- the clock ---

@@ -170,6 +170,11 @@ inline constexpr std::chrono::milliseconds kClaimWait{500};
 // How often the view is asked again to watch the wake paths.
 inline constexpr std::chrono::seconds kWakeRenewal{1};
 
+// How often an idle watch loop asks the decode file's status when no change
+// was told for it: the longest a decode written where changes are not told
+// (a network share) waits before it is seen.
+inline constexpr std::chrono::milliseconds kUntoldChangePoll{10};
+
 class Session final {
  public:
   // `workingDirectory` is where ALL.TXT is looked for and the log and any
@@ -213,6 +218,7 @@ class Session final {
   template <typename Operation>
   void Guarded(Operation&& operation);
   void Yield();
+  bool PollDue();
   bool LogArmed() const { return settings_.LogFlag == 1; }
 
   bool ClaimWorkingDirectory();
@@ -256,6 +262,8 @@ class Session final {
   std::future<std::string> earlierRescueSearch_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
 
+  bool changeTold_ = false;  // a watched path changed since the last poll
+  std::chrono::steady_clock::time_point polledAt_{};
   std::optional<WakePaths> wakePaths_;
   std::chrono::steady_clock::time_point wakeRenewedAt_{};
 

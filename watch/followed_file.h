@@ -119,6 +119,9 @@ class FollowedFile {
   // unended line whose wait is over.
   bool HasWork(TimePoint now) const;
 
+  // Whether a last line without its line end waits for the rest of it.
+  bool HoldsUnendedLine() const { return splitter_.HoldsUnendedLine(); }
+
   // Whether lines are still to be read or taken without waiting for the
   // file to change: a growth being worked through in slices, or one waiting
   // for a poll that finds the file at rest.

@@ -59,8 +59,10 @@ void DecodeWatcher::Attempt(Operation&& operation) {
 }
 
 // A failed poll leaves nothing to read, so the pass ends there.
-WatchPass DecodeWatcher::RunPass(bool logArmed) {
-  if (const std::optional<Step> from = TakeAnswer()) RunFrom(*from, logArmed);
+WatchPass DecodeWatcher::RunPass(bool logArmed, bool poll) {
+  if (const std::optional<Step> from = TakeAnswer()) {
+    RunFrom(*from == Step::kPoll && !poll ? Step::kRead : *from, logArmed);
+  }
   return std::exchange(pass_, WatchPass{});
 }
 
@@ -181,30 +183,41 @@ void DecodeWatcher::ActOnPoll(const Polled& found) {
 }
 
 // The read is made on a copy of what the file followed knows, which takes
-// its place once it answers: until then nothing else touches the file. A
-// read that fails takes nothing: it is tried again at the next pass.
+// its place once it answers: until then nothing else touches the file. The
+// date, when due, is asked in the same call. A read that fails takes
+// nothing: it is tried again at the next pass.
 bool DecodeWatcher::Read(FollowedFile& file) {
   const bool atFallback = &file == &atFallback_;
   return Call(
       [this, files = files_, reading = file, now = now_(), atFallback]() mutable -> Answer {
         const FollowedFile::ReadOutcome outcome = reading.Read(*files, now);
-        return [this, read = std::move(reading), outcome, atFallback]() mutable {
+        std::optional<std::optional<std::string>> date;
+        if (reading.DateDue()) {
+          reading.DateRead();
+          date = files->ModificationDate(reading.Path());
+        }
+        return [this, read = std::move(reading), outcome, atFallback, date]() mutable {
           (atFallback ? atFallback_ : inWorkingDirectory_) = std::move(read);
-          if (outcome == FollowedFile::ReadOutcome::kFailed) {
-            throw FileStepFailed("the decode file could not be read");
-          }
+          Attempt([outcome] {
+            if (outcome == FollowedFile::ReadOutcome::kFailed) {
+              throw FileStepFailed("the decode file could not be read");
+            }
+          });
+          if (date) Attempt([this, &date] { TakeDate(*date); });
         };
       },
       Step::kDate);
 }
 
+void DecodeWatcher::TakeDate(const std::optional<std::string>& date) {
+  if (!date) throw FileStepFailed("the decode file's date is unknown");
+  fileDate_ = *date;
+}
+
 bool DecodeWatcher::DateFromFile(FollowedFile& file) {
   return Call(
       [this, files = files_, path = file.Path()]() -> Answer {
-        return [this, date = files->ModificationDate(path)] {
-          if (!date) throw FileStepFailed("the decode file's date is unknown");
-          fileDate_ = *date;
-        };
+        return [this, date = files->ModificationDate(path)] { TakeDate(date); };
       },
       Step::kLines);
 }

@@ -116,10 +116,11 @@ class DecodeWatcher {
   // box green when a log is already armed.
   WatchStart Start(const std::string& workingDirectory, bool logArmed);
 
-  // One pass of the loop: polls, reads and takes lines; what the window is
-  // to show. A failure inside it runs the recovery, reported in `fallback`.
-  // A call to the decode file that has not answered ends it early.
-  WatchPass RunPass(bool logArmed);
+  // One pass of the loop: polls (unless `poll` is false), reads and takes
+  // lines; what the window is to show. A failure inside it runs the
+  // recovery, reported in `fallback`. A call to the decode file that has not
+  // answered ends it early.
+  WatchPass RunPass(bool logArmed, bool poll = true);
 
   // The recovery, for a step of the loop that failed outside a pass (the
   // window's part of it): from now on the fallback path is followed while
@@ -130,6 +131,13 @@ class DecodeWatcher {
   // the yield should then not wait for an event. Not while a call to the
   // decode file is out: its answer is looked for at the next event.
   bool Busy() const { return !outstanding_.valid() && Current().Busy(); }
+
+  // Whether nothing is under way that a poll could tell more about: no call
+  // out, no lines being worked through, no line without its line end
+  // waiting. A pass may then leave the poll out until a change is told.
+  bool Quiet() const {
+    return !outstanding_.valid() && !Current().Busy() && !Current().HoldsUnendedLine();
+  }
 
   // The path followed now: ALL.TXT in the working directory, or the
   // fallback path after a recovery while ALL.TXT is not there (or the
@@ -191,6 +199,7 @@ class DecodeWatcher {
   void ActOnPoll(const Polled& found);
   bool Read(FollowedFile& file);
   bool DateFromFile(FollowedFile& file);
+  void TakeDate(const std::optional<std::string>& date);
   void TakeLines(FollowedFile& file, bool logArmed);
   void ShowSelectedLine(bool logArmed);
 
