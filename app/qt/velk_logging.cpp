@@ -288,11 +288,10 @@ void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
   Timer1->start(interval);
 }
 
-// Watched on the folder watch's thread: the window never waits on a folder.
+// Watched afresh each time, since a watch on a replaced file can be lost; the
+// window never waits on a folder for it.
 void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
-  QStringList wanted{QString::fromStdString(paths.decodeFile)};
-  for (const std::string& folder : paths.folders) wanted << QString::fromStdString(folder);
-  changeNotifier_->Renew(wanted);
+  changeNotifier_->Renew(paths);
 }
 
 void VELK_Logging::ProcessEvents(bool wait) {
