@@ -172,8 +172,10 @@ inline constexpr std::chrono::seconds kWakeRenewal{1};
 
 // How often an idle watch loop asks the decode file's status when no change
 // was told for it: the longest a decode written where changes are not told
-// (a network share) waits before it is seen.
-inline constexpr std::chrono::milliseconds kUntoldChangePoll{10};
+// (a network share, a file the decoder holds open on Windows) waits before
+// it is seen. Each poll is a call on the watcher's disk worker, which under
+// Wine costs the server several round trips.
+inline constexpr std::chrono::milliseconds kUntoldChangePoll{100};
 
 class Session final {
  public:
