@@ -173,6 +173,9 @@ void Session::DecodeFileChanged() {
 // something under way, and otherwise once kUntoldChangePoll has passed: the
 // ticks of an idle window do not each wake that thread.
 bool Session::PollDue() {
+  // A change told while a call is out stays told: the pass that takes the
+  // call's answer goes on from that call, and the one after it polls.
+  if (watcher_.CallOut()) return false;
   const auto now = std::chrono::steady_clock::now();
   if (!changeTold_ && watcher_.Quiet() && now - polledAt_ < kUntoldChangePoll) return false;
   changeTold_ = false;

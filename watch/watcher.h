@@ -132,6 +132,9 @@ class DecodeWatcher {
   // decode file is out: its answer is looked for at the next event.
   bool Busy() const { return !outstanding_.valid() && Current().Busy(); }
 
+  // Whether a call to the decode file has not answered yet.
+  bool CallOut() const { return outstanding_.valid(); }
+
   // Whether nothing is under way that a poll could tell more about: no call
   // out, no lines being worked through, no line without its line end
   // waiting. A pass may then leave the poll out until a change is told.
