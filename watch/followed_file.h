@@ -119,6 +119,10 @@ class FollowedFile {
   // unended line whose wait is over.
   bool HasWork(TimePoint now) const;
 
+  // Whether the latest poll found the file grown, shrunk or replaced: only
+  // a later poll that finds it at rest tells how fast it grew.
+  bool ChangedAtLastPoll() const { return changedAtLastPoll_; }
+
   // Whether a last line without its line end waits for the rest of it.
   bool HoldsUnendedLine() const { return splitter_.HoldsUnendedLine(); }
 
@@ -156,6 +160,7 @@ class FollowedFile {
   bool settling_ = false;         // a growth waits for the file to be at rest
   TimePoint grewAt_{};            // the latest poll that found the file grown
   bool dateDue_ = false;
+  bool changedAtLastPoll_ = false;
   bool readFailed_ = false;  // the latest read did not succeed
 
   std::string buffer_;  // a chunk read and not yet cut into lines

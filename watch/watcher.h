@@ -137,9 +137,11 @@ class DecodeWatcher {
 
   // Whether nothing is under way that a poll could tell more about: no call
   // out, no lines being worked through, no line without its line end
-  // waiting. A pass may then leave the poll out until a change is told.
+  // waiting, and the latest poll found the file at rest (a growth is judged
+  // from there). A pass may then leave the poll out until a change is told.
   bool Quiet() const {
-    return !outstanding_.valid() && !Current().Busy() && !Current().HoldsUnendedLine();
+    return !outstanding_.valid() && !Current().Busy() && !Current().HoldsUnendedLine() &&
+           !Current().ChangedAtLastPoll();
   }
 
   // The path followed now: ALL.TXT in the working directory, or the
