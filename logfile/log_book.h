@@ -25,7 +25,7 @@
 //   the rescuer   decides what goes into the rescue file and when; it never
 //                 waits on a disk longer than kRescueWait per place;
 //   two workers   one DiskWorker per rescue place (the working directory,
-//                 the fallback folder; one when they are the same), which
+//                 the operator's own folder; one when they are the same), which
 //                 make that place's calls and read it for an earlier run's
 //                 rescue files.
 // A place whose call has not answered is not asked again until it answers:
@@ -76,8 +76,9 @@ struct LogBookState;
 class LogBook {
  public:
   // Without `append`, the records go to the disk; without `rescue`, the
-  // rescue file is made in the working directory, or in the system's
-  // temporary folder when that cannot be written.
+  // rescue file is made in the working directory, or in the operator's own
+  // folder ($XDG_STATE_HOME/VELK_LOG, %LOCALAPPDATA%\VELK_LOG;
+  // PrivateRescueFolder) when that cannot be written.
   explicit LogBook(AppendFunction append = nullptr, std::size_t maxKept = kMaxKeptRecords,
                    std::optional<RescueFile> rescue = std::nullopt);
   // Closes the book as Close does, when it was not closed, without a notice.

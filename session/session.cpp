@@ -23,6 +23,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
     : view_(view),
       workingDirectory_(std::move(workingDirectory)),
       notices_(notices),
+      decodeFiles_(std::make_shared<DiskDecodeFiles>()),
       watcher_(decodeFiles_),
       logBook_(nullptr, kMaxKeptRecords, RescueFile(workingDirectory_)) {}
 
@@ -31,6 +32,7 @@ Session::Session(SessionView& view, std::string workingDirectory, std::ostream& 
 // that the process does not end under a thread that is reading a folder;
 // one held up by a folder that does not answer is left to end with it.
 Session::~Session() {
+  ReleaseClaim();
   if (earlierRescueSearch_.valid()) earlierRescueSearch_.wait_for(kRescueWait);
 }
 
@@ -99,7 +101,18 @@ bool Session::BeginClose() {
 // waiting for the close may then let the process end.
 void Session::CloseLogBook() {
   notices_ << logBook_.Close(settings_.Fi2) << std::flush;
+  ReleaseClaim();
   platform::EndRequestAnswered();
+}
+
+// The claim's lock file is taken away on the disk worker, once whatever it
+// was doing has answered: the operator's own folder may be on a disk that
+// does not answer, and the window goes without waiting for it. The process
+// may end first; the lock goes with it, and the next VELK_LOG in this folder
+// takes over the file left behind.
+void Session::ReleaseClaim() {
+  if (!claim_) return;
+  diskWorker_.StartWhenFree<void>([claim = std::move(claim_)]() mutable { claim.reset(); });
 }
 
 // Go hides itself, so a second click cannot come from the operator; one that
@@ -110,7 +123,7 @@ void Session::Go_Click() {
   watching_ = true;
   Apply(watcher_.Start(workingDirectory_, LogArmed()));
   while (!closing_) {
-    Apply(watcher_.RunPass(LogArmed()));
+    Apply(watcher_.RunPass(LogArmed(), PollDue()));
     Guarded([this] { Yield(); });
   }
   watching_ = false;
@@ -149,9 +162,25 @@ void Session::Timer1_Timer() {
 }
 
 // A file may have been replaced by one of the same size and date: the next
-// poll takes its identity afresh.
+// poll takes its identity afresh. The next pass polls.
 void Session::DecodeFileChanged() {
-  decodeFiles_.ChangeNotified();
+  changeTold_ = true;
+  decodeFiles_->ChangeNotified();
+}
+
+// Each poll is a call on the watcher's disk worker. A pass polls when a
+// change was told for the decode file or its folder, while the watcher has
+// something under way, and otherwise once kUntoldChangePoll has passed: the
+// ticks of an idle window do not each wake that thread.
+bool Session::PollDue() {
+  // A change told while a call is out stays told: the pass that takes the
+  // call's answer goes on from that call, and the one after it polls.
+  if (watcher_.CallOut()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (!changeTold_ && watcher_.Quiet() && now - polledAt_ < kUntoldChangePoll) return false;
+  changeTold_ = false;
+  polledAt_ = now;
+  return true;
 }
 
 // --- the clock ---

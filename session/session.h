@@ -6,7 +6,11 @@
 // has not taken get a last try; those it still does not take are in a
 // rescue file, or printed on standard error; the whole close is over within
 // about a second whatever the disks do, and the status is 0. The folder
-// claim goes only after that.
+// claim goes only after that, on the session's disk worker: its lock file is
+// taken away there, never on the window's thread. When the operator's own
+// folder does not answer, the process ends without waiting for it: the lock
+// goes with the process, the file stays, and the next VELK_LOG in the
+// folder takes it over once the disk answers.
 //
 //   close button     Qt closeEvent, Win32 WM_CLOSE -> Form_Unload -> the view's
 //                    EndProgram: the event loop ends, main returns 0.
@@ -35,13 +39,16 @@
 //   power cut        kNoAnswerWait is already in the rescue file (log_book.h).
 //
 // Threads, a fixed set whatever the disks do: the window thread runs every
-// handler and the watch loop; the log book has at most kLogBookThreads (its
-// writer, its rescuer and one worker per rescue place, which also looks for
-// an earlier run's rescue files; log_book.h); the session has one disk
-// worker (disk_worker.h) for the claim on the working folder at load and the
-// check at arming of which file a log name is; the Windows window's folder
-// watch has one (folder_changes_windows.h). A disk that does not answer
-// holds one of them, never a new one; every wait for one to end is bounded.
+// handler and the watch loop, and never waits on a disk for longer than a
+// bounded time; the log book has at most kLogBookThreads (its writer, its
+// rescuer and one worker per rescue place, which also looks for an earlier
+// run's rescue files; log_book.h); the session has one disk worker
+// (disk_worker.h) for the claim on the working folder at load, the check at
+// arming of which file a log name is and the claim's release at the close;
+// the watcher has one for every call to the decode file (watcher.h); the
+// window's folder watch has one (Qt: app/qt/folder_watch.h; Windows:
+// folder_changes_windows.h). A disk that does not answer holds one of them,
+// never a new one; every wait for one to end is bounded.
 
 // The running program, the same for every toolkit. A window is only a view:
 // it builds its controls from the window table, forwards each of its events
@@ -60,7 +67,10 @@
 //                             one; a request from outside to end closes.
 //   click      Go_Click       the watch loop: applies the watcher's start,
 //                             then, pass after pass, applies what the pass
-//                             returned (each record handed to the log's
+//                             returned (a pass waits for the decode file's
+//                             disk at most kDecodeCallWait, and one that
+//                             does not answer ends it early; watcher.h)
+//                             (each record handed to the log's
 //                             writer, which writes off this thread, then
 //                             the display lines to the list) and yields to
 //                             the view, which handles its events (waiting
@@ -137,7 +147,8 @@ class SessionView {
   // From now on, a change in any of these wakes the waiting yield (and is
   // told to the session through DecodeFileChanged). Called again when the
   // paths change, and every second, since a watch on a replaced file can be
-  // lost.
+  // lost. Returns at once: the paths are watched off the window's thread,
+  // since a folder that does not answer holds whoever asks for its watch.
   virtual void WakeOnChanges(const WakePaths& paths) = 0;
   // Handles the window's pending events; with `wait`, first waits until there
   // is one (a click, a tick, a watched change). A view may handle only the
@@ -158,6 +169,13 @@ inline constexpr std::chrono::milliseconds kClaimWait{500};
 
 // How often the view is asked again to watch the wake paths.
 inline constexpr std::chrono::seconds kWakeRenewal{1};
+
+// How often an idle watch loop asks the decode file's status when no change
+// was told for it: the longest a decode written where changes are not told
+// (a network share, a file the decoder holds open on Windows) waits before
+// it is seen. Each poll is a call on the watcher's disk worker, which under
+// Wine costs the server several round trips.
+inline constexpr std::chrono::milliseconds kUntoldChangePoll{100};
 
 class Session final {
  public:
@@ -202,9 +220,11 @@ class Session final {
   template <typename Operation>
   void Guarded(Operation&& operation);
   void Yield();
+  bool PollDue();
   bool LogArmed() const { return settings_.LogFlag == 1; }
 
   bool ClaimWorkingDirectory();
+  void ReleaseClaim();
   bool BeginClose();
   void CloseLogBook();
   void ShowClock();
@@ -223,7 +243,9 @@ class Session final {
   // this folder could log the same decodes.
   std::shared_ptr<platform::FolderClaim> claim_;
   LogSettings settings_;
-  DiskDecodeFiles decodeFiles_;
+  // Shared with the watcher's disk worker, whose call may outlive the
+  // session.
+  std::shared_ptr<DiskDecodeFiles> decodeFiles_;
   DecodeWatcher watcher_;
   LogBook logBook_;
   LocalTimeOfDay timeOfDay_;
@@ -242,6 +264,8 @@ class Session final {
   std::future<std::string> earlierRescueSearch_;
   std::string earlierRescue_;  // a rescue file from an earlier run, if any
 
+  bool changeTold_ = false;  // a watched path changed since the last poll
+  std::chrono::steady_clock::time_point polledAt_{};
   std::optional<WakePaths> wakePaths_;
   std::chrono::steady_clock::time_point wakeRenewedAt_{};
 

@@ -33,6 +33,7 @@ DiskDecodeFiles::DiskDecodeFiles(FileClock now)
 // round trip to the system (under Wine to its server), and a watch loop that
 // polls many times a second would spend most of its time on them.
 std::optional<platform::FileStatus> DiskDecodeFiles::Status(const std::string& path) {
+  if (changeNotified_.exchange(false)) known_.clear();
   const std::optional<platform::NamedFileStatus> named = platform::NamedStatusOf(path);
   if (!named) {
     known_.erase(path);

@@ -2,8 +2,10 @@
 #pragma once
 
 // The file access the watch loop needs, behind a seam so that tests can make
-// any of it fail.
+// any of it fail. The watcher makes every call on its disk worker's thread,
+// one at a time (watcher.h).
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -62,8 +64,9 @@ class DiskDecodeFiles final : public DecodeFileAccess {
   std::optional<std::string> VirtualCopyOf(const std::string& path) override;
 
   // A change notification fired for a folder the window watches: the next
-  // status of each path takes the identity through a handle.
-  void ChangeNotified() { known_.clear(); }
+  // status of each path takes the identity through a handle. Called on the
+  // window's thread, while a status may be asked on the watcher's.
+  void ChangeNotified() { changeNotified_ = true; }
 
  private:
   struct Known {
@@ -74,6 +77,7 @@ class DiskDecodeFiles final : public DecodeFileAccess {
   };
 
   FileClock now_;
+  std::atomic<bool> changeNotified_{false};
   // The identity taken last through a handle, by path; only paths found.
   std::map<std::string, Known, std::less<>> known_;
   std::optional<std::string> localAppData_;

@@ -22,12 +22,14 @@ std::uint64_t DecoderGrowthIn(std::chrono::steady_clock::duration elapsed) {
 
 void FollowedFile::NotFound(TimePoint now) {
   polledAt_ = now;
+  changedAtLastPoll_ = false;
   settling_ = false;  // the growth went with the file
   if (seen_ == Seen::kPresent || seen_ == Seen::kNever) seen_ = Seen::kMissing;
 }
 
 void FollowedFile::Found(const platform::FileStatus& status, TimePoint now) {
   const TimePoint previousPoll = std::exchange(polledAt_, now);
+  changedAtLastPoll_ = seen_ != Seen::kNever;
   switch (seen_) {
     case Seen::kNever:
       // What is there already is not the operator's new decodes: only the
@@ -51,6 +53,7 @@ void FollowedFile::Found(const platform::FileStatus& status, TimePoint now) {
       } else if (status.size > length_) {
         Grow(status.size, now);
       } else {
+        changedAtLastPoll_ = false;
         AtRest(now);
       }
       break;

@@ -119,6 +119,13 @@ class FollowedFile {
   // unended line whose wait is over.
   bool HasWork(TimePoint now) const;
 
+  // Whether the latest poll found the file grown, shrunk or replaced: only
+  // a later poll that finds it at rest tells how fast it grew.
+  bool ChangedAtLastPoll() const { return changedAtLastPoll_; }
+
+  // Whether a last line without its line end waits for the rest of it.
+  bool HoldsUnendedLine() const { return splitter_.HoldsUnendedLine(); }
+
   // Whether lines are still to be read or taken without waiting for the
   // file to change: a growth being worked through in slices, or one waiting
   // for a poll that finds the file at rest.
@@ -153,6 +160,7 @@ class FollowedFile {
   bool settling_ = false;         // a growth waits for the file to be at rest
   TimePoint grewAt_{};            // the latest poll that found the file grown
   bool dateDue_ = false;
+  bool changedAtLastPoll_ = false;
   bool readFailed_ = false;  // the latest read did not succeed
 
   std::string buffer_;  // a chunk read and not yet cut into lines

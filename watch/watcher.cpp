@@ -19,8 +19,11 @@ class FileStepFailed : public std::runtime_error {
 
 }  // namespace
 
-DecodeWatcher::DecodeWatcher(DecodeFileAccess& files, WatchClock now)
-    : files_(files), now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)) {}
+DecodeWatcher::DecodeWatcher(std::shared_ptr<DecodeFileAccess> files, WatchClock now,
+                             std::chrono::milliseconds callWait)
+    : files_(std::move(files)),
+      now_(now ? std::move(now) : WatchClock(&std::chrono::steady_clock::now)),
+      callWait_(callWait) {}
 
 std::string DecodePathIn(const std::string& directory) {
   return JoinPath(directory, std::string(kDecodeFileName));
@@ -44,22 +47,189 @@ WatchStart DecodeWatcher::Start(const std::string& workingDirectory, bool logArm
   return WatchStart{logArmed ? std::optional<Colour>(kBrightGreen) : std::nullopt};
 }
 
-// A failed poll leaves nothing to read, so the pass ends there.
-WatchPass DecodeWatcher::RunPass(bool logArmed) {
-  Attempt([this] { Poll(); });
-  FollowedFile& file = Current();
-  if (file.HasWork(now_())) ActOnGrowth(file, logArmed);
-  return std::exchange(pass_, WatchPass{});
-}
-
-template <typename Step>
-void DecodeWatcher::Attempt(Step&& step) {
+template <typename Operation>
+void DecodeWatcher::Attempt(Operation&& operation) {
   try {
-    std::forward<Step>(step)();
+    std::forward<Operation>(operation)();
   } catch (const std::exception&) {
     FallbackLine shown = Recover();
     if (pass_.fallback) shown.replaces = pass_.fallback->replaces;
     pass_.fallback = std::move(shown);
+  }
+}
+
+// A failed poll leaves nothing to read, so the pass ends there.
+WatchPass DecodeWatcher::RunPass(bool logArmed, bool poll) {
+  if (const std::optional<Step> from = TakeAnswer()) {
+    RunFrom(*from == Step::kPoll && !poll ? Step::kRead : *from, logArmed);
+  }
+  return std::exchange(pass_, WatchPass{});
+}
+
+// Each call to the disk is a step a pass may end at; the pass that takes its
+// answer goes on with the step after it.
+void DecodeWatcher::RunFrom(Step from, bool logArmed) {
+  if (from == Step::kPoll && !Poll()) return;
+  FollowedFile& file = Current();
+  if (from <= Step::kRead) {
+    if (!file.HasWork(now_())) return;
+    if (file.NeedsRead() && !Read(file)) return;
+  }
+  if (from <= Step::kDate && file.DateDue()) {
+    file.DateRead();
+    if (!DateFromFile(file)) return;
+  }
+  TakeLines(file, logArmed);
+}
+
+// The answer of a call out is taken once it has come, and applied as if it
+// had come within the pass that made the call; a failed call runs the
+// recovery as it would have there.
+std::optional<DecodeWatcher::Step> DecodeWatcher::TakeAnswer() {
+  if (!outstanding_.valid()) return Step::kPoll;
+  if (outstanding_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    return std::nullopt;
+  }
+  std::future<Answer> answer = std::move(outstanding_);
+  Attempt([&answer] { answer.get()(); });
+  return afterOutstanding_;
+}
+
+// A call the worker cannot take (no thread to be had) is no answer either:
+// the next pass makes it again.
+bool DecodeWatcher::Call(std::function<Answer()> call, Step next) {
+  std::future<Answer> answer = worker_.Start(std::move(call));
+  if (!answer.valid()) return false;
+  if (answer.wait_for(callWait_) != std::future_status::ready) {
+    outstanding_ = std::move(answer);
+    afterOutstanding_ = next;
+    return false;
+  }
+  Attempt([&answer] { answer.get()(); });
+  return true;
+}
+
+DecodeWatcher::Place DecodeWatcher::PlaceOf(std::string path) {
+  std::optional<std::string> copy = files_->VirtualCopyOf(path);
+  return Place{std::move(path), std::move(copy)};
+}
+
+DecodeWatcher::Seen DecodeWatcher::Look(DecodeFileAccess& files, const Place& place) {
+  Seen seen{files.Status(place.path), std::nullopt};
+  if (place.copy) seen.copy = files.Status(*place.copy);
+  return seen;
+}
+
+// On the disk worker: the fallback only when ALL.TXT is not in the working
+// directory.
+DecodeWatcher::Polled DecodeWatcher::LookAll(DecodeFileAccess& files, const Place& working,
+                                             const std::optional<Place>& fallback) {
+  Polled found{Look(files, working), std::nullopt};
+  if (fallback && !found.working.original && !found.working.copy) {
+    found.fallback = Look(files, *fallback);
+  }
+  return found;
+}
+
+// The status of the file followed at `place`, moving `file` to the copy or
+// back when the other one is the file to follow now: the one that is there,
+// and of both the one written last (on a tie the one followed already).
+std::optional<platform::FileStatus> DecodeWatcher::Choose(FollowedFile& file, const Place& place,
+                                                          const Seen& seen) {
+  const std::optional<platform::FileStatus>& original = seen.original;
+  const std::optional<platform::FileStatus>& copy = seen.copy;
+  if (!place.copy) return original;
+  if (!original && !copy) return std::nullopt;
+  const bool takeCopy =
+      !original || (copy && (copy->modified > original->modified ||
+                             (copy->modified == original->modified && file.Path() == *place.copy)));
+  const std::string& chosen = takeCopy ? *place.copy : place.path;
+  if (file.Path() != chosen) file.MoveTo(chosen);
+  return takeCopy ? copy : original;
+}
+
+bool DecodeWatcher::Poll() {
+  const std::optional<Place> fallback =
+      onFallback_ ? std::optional<Place>(fallback_) : std::nullopt;
+  return Call(
+      [this, files = files_, working = working_, fallback]() -> Answer {
+        return [this, found = LookAll(*files, working, fallback)] { ActOnPoll(found); };
+      },
+      Step::kRead);
+}
+
+// ALL.TXT in the working directory is followed whenever it is there; the
+// fallback path only after a recovery, and only while ALL.TXT is not there.
+void DecodeWatcher::ActOnPoll(const Polled& found) {
+  std::optional<platform::FileStatus> status = Choose(inWorkingDirectory_, working_, found.working);
+  if (status) {
+    onFallback_ = false;
+    inWorkingDirectory_.Found(*status, now_());
+    return;
+  }
+  inWorkingDirectory_.NotFound(now_());
+  if (!onFallback_) throw FileStepFailed("the decode file is not there");
+  // A recovery that came while the poll was out: the fallback is looked at
+  // by the next poll.
+  if (!found.fallback) throw FileStepFailed("the fallback path was not looked at yet");
+  const std::string followed = atFallback_.Path();
+  status = Choose(atFallback_, fallback_, *found.fallback);
+  if (atFallback_.Path() != followed) pass_.fallback = ShowFallbackPath();
+  if (!status) {
+    atFallback_.NotFound(now_());
+    throw FileStepFailed("the decode file is not at the fallback path either");
+  }
+  atFallback_.Found(*status, now_());
+}
+
+// The read is made on a copy of what the file followed knows, which takes
+// its place once it answers: until then nothing else touches the file. The
+// date, when due, is asked in the same call. A read that fails takes
+// nothing: it is tried again at the next pass.
+bool DecodeWatcher::Read(FollowedFile& file) {
+  const bool atFallback = &file == &atFallback_;
+  return Call(
+      [this, files = files_, reading = file, now = now_(), atFallback]() mutable -> Answer {
+        const FollowedFile::ReadOutcome outcome = reading.Read(*files, now);
+        std::optional<std::optional<std::string>> date;
+        if (reading.DateDue()) {
+          reading.DateRead();
+          date = files->ModificationDate(reading.Path());
+        }
+        return [this, read = std::move(reading), outcome, atFallback, date]() mutable {
+          (atFallback ? atFallback_ : inWorkingDirectory_) = std::move(read);
+          Attempt([outcome] {
+            if (outcome == FollowedFile::ReadOutcome::kFailed) {
+              throw FileStepFailed("the decode file could not be read");
+            }
+          });
+          if (date) Attempt([this, &date] { TakeDate(*date); });
+        };
+      },
+      Step::kDate);
+}
+
+void DecodeWatcher::TakeDate(const std::optional<std::string>& date) {
+  if (!date) throw FileStepFailed("the decode file's date is unknown");
+  fileDate_ = *date;
+}
+
+bool DecodeWatcher::DateFromFile(FollowedFile& file) {
+  return Call(
+      [this, files = files_, path = file.Path()]() -> Answer {
+        return [this, date = files->ModificationDate(path)] { TakeDate(date); };
+      },
+      Step::kLines);
+}
+
+// The lines read, in order, for as long as the pass's budget lasts; what is
+// left is taken at the next pass.
+void DecodeWatcher::TakeLines(FollowedFile& file, bool logArmed) {
+  const WatchClock::result_type end = now_() + kPassWorkBudget;
+  while (std::optional<LineSummary> line = file.NextLine(now_())) {
+    lastLine_ = std::move(*line);
+    if (lastLine_.hasMarker) ShowSelectedLine(logArmed);
+    if (now_() >= end) break;
   }
 }
 
@@ -74,78 +244,6 @@ FallbackLine DecodeWatcher::ShowFallbackPath() {
   FallbackLine fallback{atFallback_.Path() + "\r\n", fallbackLineShown_};
   fallbackLineShown_ = fallback.line;
   return fallback;
-}
-
-DecodeWatcher::Place DecodeWatcher::PlaceOf(std::string path) {
-  std::optional<std::string> copy = files_.VirtualCopyOf(path);
-  return Place{std::move(path), std::move(copy)};
-}
-
-// The status of the file followed at `place`, moving `file` to the copy or
-// back when the other one is the file to follow now: the one that is there,
-// and of both the one written last (on a tie the one followed already).
-std::optional<platform::FileStatus> DecodeWatcher::StatusAt(FollowedFile& file,
-                                                            const Place& place) {
-  std::optional<platform::FileStatus> original = files_.Status(place.path);
-  if (!place.copy) return original;
-  std::optional<platform::FileStatus> copy = files_.Status(*place.copy);
-  if (!original && !copy) return std::nullopt;
-  const bool takeCopy =
-      !original || (copy && (copy->modified > original->modified ||
-                             (copy->modified == original->modified && file.Path() == *place.copy)));
-  const std::string& chosen = takeCopy ? *place.copy : place.path;
-  if (file.Path() != chosen) file.MoveTo(chosen);
-  return takeCopy ? copy : original;
-}
-
-// ALL.TXT in the working directory is followed whenever it is there; the
-// fallback path only after a recovery, and only while ALL.TXT is not there.
-void DecodeWatcher::Poll() {
-  std::optional<platform::FileStatus> status = StatusAt(inWorkingDirectory_, working_);
-  if (status) {
-    onFallback_ = false;
-    inWorkingDirectory_.Found(*status, now_());
-    return;
-  }
-  inWorkingDirectory_.NotFound(now_());
-  if (!onFallback_) throw FileStepFailed("the decode file is not there");
-  const std::string followed = atFallback_.Path();
-  status = StatusAt(atFallback_, fallback_);
-  if (atFallback_.Path() != followed) pass_.fallback = ShowFallbackPath();
-  if (!status) {
-    atFallback_.NotFound(now_());
-    throw FileStepFailed("the decode file is not at the fallback path either");
-  }
-  atFallback_.Found(*status, now_());
-}
-
-// The read, the date once per growth, then the lines read, in order, for as
-// long as the pass's budget lasts; what is left is taken at the next pass.
-void DecodeWatcher::ActOnGrowth(FollowedFile& file, bool logArmed) {
-  if (file.NeedsRead()) Attempt([this, &file] { Read(file); });
-  if (file.DateDue()) {
-    file.DateRead();
-    Attempt([this, &file] { DateFromFile(file.Path()); });
-  }
-  const WatchClock::result_type end = now_() + kPassWorkBudget;
-  while (std::optional<LineSummary> line = file.NextLine(now_())) {
-    lastLine_ = std::move(*line);
-    if (lastLine_.hasMarker) ShowSelectedLine(logArmed);
-    if (now_() >= end) break;
-  }
-}
-
-// A read that fails takes nothing: it is tried again at the next pass.
-void DecodeWatcher::Read(FollowedFile& file) {
-  if (file.Read(files_, now_()) == FollowedFile::ReadOutcome::kFailed) {
-    throw FileStepFailed("the decode file could not be read");
-  }
-}
-
-void DecodeWatcher::DateFromFile(const std::string& path) {
-  std::optional<std::string> date = files_.ModificationDate(path);
-  if (!date) throw FileStepFailed("the decode file's date is unknown");
-  fileDate_ = std::move(*date);
 }
 
 // Each field and rendering is a step of its own: a failure skips only it.

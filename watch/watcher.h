@@ -23,16 +23,27 @@
 // instead. Of a path with such a copy, the loop follows whichever of the two
 // is there, and of both the one written last; the caption shows the path
 // actually followed.
+//
+// The decode file may be on a share that stops answering, for seconds or for
+// good. Every call to it (its status, the open and read, its date) is made on
+// the watcher's one disk worker and waited for at most kDecodeCallWait. A
+// call that has not answered by then is neither a failure nor a change: the
+// pass ends there, no other call is made while it is out, and the first pass
+// after it has answered takes its answer and goes on from there as if it had
+// come at once. A share that never answers holds that one thread.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/colour.h"
+#include "common/disk_worker.h"
 #include "watch/decode_file.h"
 #include "watch/decode_line.h"
 #include "watch/followed_file.h"
@@ -49,6 +60,11 @@ inline constexpr std::string_view kWaitingCaption = "Waiting for first file upda
 // The longest a pass goes on taking lines before it yields; a large growth
 // is worked through in slices, one or more per pass.
 inline constexpr std::chrono::milliseconds kPassWorkBudget{2};
+
+// The longest a pass waits for a call to the decode file. Far above what a
+// local disk or a share that answers takes, and short enough that a pass
+// waiting for one that does not still serves the clock's ticks in time.
+inline constexpr std::chrono::milliseconds kDecodeCallWait{20};
 
 using WatchClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -90,16 +106,21 @@ class DecodeWatcher {
  public:
   // `now` tells the time for the wait on a line without a line end, for the
   // work budget of a pass and for how fast the file grew between polls; the
-  // steady clock when empty.
-  explicit DecodeWatcher(DecodeFileAccess& files, WatchClock now = {});
+  // steady clock when empty. Calls to `files` are waited for at most
+  // `callWait`; a call that answers later may outlive the watcher, and so
+  // shares the access.
+  explicit DecodeWatcher(std::shared_ptr<DecodeFileAccess> files, WatchClock now = {},
+                         std::chrono::milliseconds callWait = kDecodeCallWait);
 
   // The start of Go: the decode path in the working directory, and the log
   // box green when a log is already armed.
   WatchStart Start(const std::string& workingDirectory, bool logArmed);
 
-  // One pass of the loop: polls, reads and takes lines; what the window is
-  // to show. A failure inside it runs the recovery, reported in `fallback`.
-  WatchPass RunPass(bool logArmed);
+  // One pass of the loop: polls (unless `poll` is false), reads and takes
+  // lines; what the window is to show. A failure inside it runs the
+  // recovery, reported in `fallback`. A call to the decode file that has not
+  // answered ends it early.
+  WatchPass RunPass(bool logArmed, bool poll = true);
 
   // The recovery, for a step of the loop that failed outside a pass (the
   // window's part of it): from now on the fallback path is followed while
@@ -107,8 +128,21 @@ class DecodeWatcher {
   FallbackLine Recover();
 
   // Whether the next pass has lines to read or take whatever the file does:
-  // the yield should then not wait for an event.
-  bool Busy() const { return Current().Busy(); }
+  // the yield should then not wait for an event. Not while a call to the
+  // decode file is out: its answer is looked for at the next event.
+  bool Busy() const { return !outstanding_.valid() && Current().Busy(); }
+
+  // Whether a call to the decode file has not answered yet.
+  bool CallOut() const { return outstanding_.valid(); }
+
+  // Whether nothing is under way that a poll could tell more about: no call
+  // out, no lines being worked through, no line without its line end
+  // waiting, and the latest poll found the file at rest (a growth is judged
+  // from there). A pass may then leave the poll out until a change is told.
+  bool Quiet() const {
+    return !outstanding_.valid() && !Current().Busy() && !Current().HoldsUnendedLine() &&
+           !Current().ChangedAtLastPoll();
+  }
 
   // The path followed now: ALL.TXT in the working directory, or the
   // fallback path after a recovery while ALL.TXT is not there (or the
@@ -122,8 +156,8 @@ class DecodeWatcher {
 
  private:
   // Runs one step; a failure runs the recovery and the loop continues.
-  template <typename Step>
-  void Attempt(Step&& step);
+  template <typename Operation>
+  void Attempt(Operation&& operation);
   FallbackLine ShowFallbackPath();
 
   // A path the decode file is looked for at, and its VirtualStore copy.
@@ -131,20 +165,57 @@ class DecodeWatcher {
     std::string path;
     std::optional<std::string> copy;
   };
+  // What a poll found at a place: the file at its path and at its copy.
+  struct Seen {
+    std::optional<platform::FileStatus> original;
+    std::optional<platform::FileStatus> copy;
+  };
+  // What a poll found: the fallback is looked at only when asked for and
+  // nothing is in the working directory.
+  struct Polled {
+    Seen working;
+    std::optional<Seen> fallback;
+  };
+  // Where a pass goes on after a call's answer.
+  enum class Step { kPoll, kRead, kDate, kLines };
+  // Applies a call's answer on the window's side; a failed call throws.
+  using Answer = std::function<void()>;
+
   Place PlaceOf(std::string path);
-  std::optional<platform::FileStatus> StatusAt(FollowedFile& file, const Place& place);
+  static Seen Look(DecodeFileAccess& files, const Place& place);
+  static Polled LookAll(DecodeFileAccess& files, const Place& working,
+                        const std::optional<Place>& fallback);
+  static std::optional<platform::FileStatus> Choose(FollowedFile& file, const Place& place,
+                                                    const Seen& seen);
 
   const FollowedFile& Current() const { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
   FollowedFile& Current() { return onFallback_ ? atFallback_ : inWorkingDirectory_; }
 
-  void Poll();
-  void ActOnGrowth(FollowedFile& file, bool logArmed);
-  void Read(FollowedFile& file);
-  void DateFromFile(const std::string& path);
+  // Makes `call` on the disk worker and takes its answer; false when it has
+  // not answered within callWait_: the pass ends, and the pass that finds it
+  // answered goes on from `next`.
+  bool Call(std::function<Answer()> call, Step next);
+  // The step to go on from, once a call out has answered; nullopt while it
+  // has not.
+  std::optional<Step> TakeAnswer();
+  // The pass from `from` on, up to its end or a call not answered.
+  void RunFrom(Step from, bool logArmed);
+  bool Poll();
+  void ActOnPoll(const Polled& found);
+  bool Read(FollowedFile& file);
+  bool DateFromFile(FollowedFile& file);
+  void TakeDate(const std::optional<std::string>& date);
+  void TakeLines(FollowedFile& file, bool logArmed);
   void ShowSelectedLine(bool logArmed);
 
-  DecodeFileAccess& files_;
+  std::shared_ptr<DecodeFileAccess> files_;
   WatchClock now_;
+  std::chrono::milliseconds callWait_;
+  // Makes the calls to the decode file, one at a time.
+  DiskWorker worker_;
+  // A call that has not answered in time, and where its pass goes on.
+  std::future<Answer> outstanding_;
+  Step afterOutstanding_ = Step::kPoll;
   FollowedFile inWorkingDirectory_;
   FollowedFile atFallback_{std::string(kFallbackDecodePath)};
   Place working_;

@@ -5,7 +5,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileSystemWatcher>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -114,7 +113,7 @@ void VELK_Logging::CreateControls() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setTimerType(Qt::PreciseTimer);
-  changeNotifier_ = new QFileSystemWatcher(this);
+  changeNotifier_ = new FolderWatch(this);
 }
 
 // A control of the table's kind, with its first text.
@@ -150,10 +149,7 @@ void VELK_Logging::ConnectEvents() {
   connect(logLabel, &QPushButton::clicked, this, [this] { session_.LogLabel_Click(); });
   connect(logFile, &QLineEdit::textChanged, this, [this] { session_.LogFile_Change(); });
   connect(Timer1, &QTimer::timeout, this, [this] { session_.Timer1_Timer(); });
-  connect(changeNotifier_, &QFileSystemWatcher::fileChanged, this,
-          [this] { session_.DecodeFileChanged(); });
-  connect(changeNotifier_, &QFileSystemWatcher::directoryChanged, this,
-          [this] { session_.DecodeFileChanged(); });
+  connect(changeNotifier_, &FolderWatch::Changed, this, [this] { session_.DecodeFileChanged(); });
   logFile->installEventFilter(this);
   QCoreApplication::instance()->installNativeEventFilter(this);
 }
@@ -292,14 +288,10 @@ void VELK_Logging::StartTimer1(std::chrono::milliseconds interval) {
   Timer1->start(interval);
 }
 
-// Watched afresh each time, since a watch on a replaced file can be lost; a
-// path that does not exist yet fails quietly and is tried again next time.
+// Watched afresh each time, since a watch on a replaced file can be lost; the
+// window never waits on a folder for it.
 void VELK_Logging::WakeOnChanges(const velk::WakePaths& paths) {
-  const QStringList watched = changeNotifier_->files() + changeNotifier_->directories();
-  if (!watched.isEmpty()) changeNotifier_->removePaths(watched);
-  QStringList wanted{QString::fromStdString(paths.decodeFile)};
-  for (const std::string& folder : paths.folders) wanted << QString::fromStdString(folder);
-  changeNotifier_->addPaths(wanted);
+  changeNotifier_->Renew(paths);
 }
 
 void VELK_Logging::ProcessEvents(bool wait) {

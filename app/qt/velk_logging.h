@@ -10,10 +10,10 @@
 #include <array>
 #include <string>
 
+#include "app/qt/folder_watch.h"
 #include "session/session.h"
 #include "session/window_table.h"
 
-class QFileSystemWatcher;
 class QTimer;
 
 class VELK_Logging final : public QWidget,
@@ -66,7 +66,7 @@ class VELK_Logging final : public QWidget,
   QTimer* Timer1 = nullptr;
   // Wakes the watch loop as soon as the decode file or a watched folder
   // changes.
-  QFileSystemWatcher* changeNotifier_ = nullptr;
+  FolderWatch* changeNotifier_ = nullptr;
 
   velk::Session session_;
 };

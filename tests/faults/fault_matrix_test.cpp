@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -30,6 +31,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <set>
@@ -58,7 +60,9 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
+using test_files::Borrowed;
 using test_files::Eventually;
+using test_files::kAnsweringDiskWait;
 using test_files::LocalNoon;
 using test_files::TempDir;
 using Lines = std::vector<std::string>;
@@ -177,6 +181,56 @@ class RacingFiles final : public DecodeFileAccess {
   DiskDecodeFiles disk_;
 };
 
+// The disk behind a share that stops answering: from the first call of the
+// kind named on, every call waits until the share is back.
+class HangingShare final : public DecodeFileAccess {
+ public:
+  enum class Call { kStatus, kOpen, kDate };
+
+  void HangAt(Call call) {
+    const std::lock_guard lock(mutex_);
+    hangAt_ = call;
+  }
+  void Answer() {
+    const std::lock_guard lock(mutex_);
+    hangAt_.reset();
+    hung_ = false;
+    back_.notify_all();
+  }
+  int CallsWhileHung() {
+    const std::lock_guard lock(mutex_);
+    return callsWhileHung_;
+  }
+
+  std::optional<platform::FileStatus> Status(const std::string& path) override {
+    Enter(Call::kStatus);
+    return disk_.Status(path);
+  }
+  std::unique_ptr<platform::ReadOnlyFile> Open(const std::string& path) override {
+    Enter(Call::kOpen);
+    return disk_.Open(path);
+  }
+  std::optional<std::string> ModificationDate(const std::string& path) override {
+    Enter(Call::kDate);
+    return disk_.ModificationDate(path);
+  }
+
+ private:
+  void Enter(Call call) {
+    std::unique_lock lock(mutex_);
+    hung_ = hung_ || hangAt_ == call;
+    if (hung_) ++callsWhileHung_;
+    back_.wait(lock, [this] { return !hung_; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable back_;
+  std::optional<Call> hangAt_;
+  bool hung_ = false;
+  int callsWhileHung_ = 0;
+  DiskDecodeFiles disk_;
+};
+
 // --- the machine ---
 
 #ifdef VELK_HAVE_FIFOS_AND_DEVICES
@@ -268,7 +322,7 @@ class FaultMatrix : public ::testing::Test {
   // A window and a watch loop as fresh as at the program's start.
   void Restart() {
     window = LoggingWindow();
-    watcher.emplace(files, clock);
+    watcher.emplace(Borrowed(files), clock, kAnsweringDiskWait);
   }
 
   TempDir dir;
@@ -277,7 +331,7 @@ class FaultMatrix : public ::testing::Test {
   std::chrono::steady_clock::time_point now{};
   RacingFiles files{[this] { return now; }};
   WatchClock clock = [this] { return now; };
-  std::optional<DecodeWatcher> watcher{std::in_place, files, clock};
+  std::optional<DecodeWatcher> watcher{std::in_place, Borrowed(files), clock, kAnsweringDiskWait};
 
  private:
   template <typename Change>
@@ -342,7 +396,7 @@ TEST_F(FaultMatrix, ClearedReplacedOrRecreatedFilesAreReadFromTheirStart) {
     TempDir other;
     LoggingWindow fresh;
     RacingFiles disk{clock};
-    DecodeWatcher watching(disk, clock);
+    DecodeWatcher watching(Borrowed(disk), clock, kAnsweringDiskWait);
     const std::string path = other.File("ALL.TXT");
     const auto dated = [&] { fs::last_write_time(path, LocalNoon(2009, 8, 22)); };
     fresh.logPath = other.File("LOG.TXT");
@@ -509,6 +563,50 @@ TEST_F(FaultMatrix, ADecodeAppendedBetweenPollAndReadIsTakenAtTheNextPass) {
   EXPECT_EQ(Log(), Logged("0701") + Logged("0702") + Logged("0703"));
 }
 
+// The decode file's share stops answering at its status, at the open for a
+// read or at its date, while the decoder goes on writing. Each pass returns
+// at once (the window's clock and clicks are served), only the one call is
+// made while it hangs, and a call that does not answer is no failure: no
+// recovery. Once the share answers, every decode written meanwhile is shown
+// and logged once, in order.
+TEST_F(FaultMatrix, AShareThatStopsAnsweringHoldsNoPassUpAndLosesNothing) {
+  using Call = HangingShare::Call;
+  for (const Call hangAt : {Call::kStatus, Call::kOpen, Call::kDate}) {
+    SCOPED_TRACE(static_cast<int>(hangAt));
+    HangingShare share;
+    Restart();
+    watcher.emplace(Borrowed(share), clock);  // the program's own wait
+    fs::remove(LogPath());
+    Write("");
+    Go();
+    const auto passUntilShown = [this](std::size_t count) {
+      return Eventually([&] {
+        Pass();
+        return window.shown.size() >= count;
+      });
+    };
+    Append(Decode("0701") + "\r\n");
+    ASSERT_TRUE(passUntilShown(1));
+    share.HangAt(hangAt);
+    Append(Decode("0702") + "\r\n");
+    const auto hungAt = std::chrono::steady_clock::now();
+    for (int pass = 0; pass < 50; ++pass) {
+      EXPECT_EQ(Pass(), Lines{});
+      if (pass == 20) Append(Decode("0703") + "\r\n");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - hungAt, std::chrono::seconds(5));
+    EXPECT_TRUE(StillWatching());
+    EXPECT_EQ(share.CallsWhileHung(), 1);
+    Append(Decode("0704") + "\r\n");
+    share.Answer();
+    ASSERT_TRUE(passUntilShown(4));
+    for (int pass = 0; pass < 5; ++pass) Pass();
+    EXPECT_EQ(window.shown, (Lines{Shown("0701"), Shown("0702"), Shown("0703"), Shown("0704")}));
+    EXPECT_EQ(Log(), Logged("0701") + Logged("0702") + Logged("0703") + Logged("0704"));
+    Restart();
+  }
+}
+
 // A line written in two pieces, the second after a pause. A first piece
 // without a line end is waited on: when the rest comes within the wait (the
 // system splitting one write at a page boundary does that in microseconds)
@@ -539,7 +637,7 @@ TEST_F(FaultMatrix, ALineWrittenInTwoPiecesIsTakenOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoggingWindow fresh;
-    DecodeWatcher watching(files, clock);
+    DecodeWatcher watching(Borrowed(files), clock, kAnsweringDiskWait);
     TempDir other;
     const std::string path = other.File("ALL.TXT");
     const std::string written = line + "\r\n";
@@ -608,7 +706,7 @@ TEST_F(FaultMatrix, CrOnlyLfOnlyMixedLineEndsAndBursts) {
   };
   for (const Case& c : cases) {
     LoggingWindow fresh;
-    DecodeWatcher watching(files, clock);
+    DecodeWatcher watching(Borrowed(files), clock, kAnsweringDiskWait);
     TempDir other;
     const std::string path = other.File("ALL.TXT");
     test_files::WriteFile(path, "");

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -20,6 +21,16 @@
 #include <thread>
 
 namespace velk::test_files {
+
+// How long a watcher in a test waits for a call to a disk that answers: a
+// pass on a loaded machine must not end before its calls have answered.
+inline constexpr std::chrono::seconds kAnsweringDiskWait{30};
+
+// `object` shared without being owned, for what must not outlive it.
+template <typename Object>
+std::shared_ptr<Object> Borrowed(Object& object) {
+  return std::shared_ptr<Object>(std::shared_ptr<Object>(), &object);
+}
 
 class TempDir {
  public:

@@ -22,6 +22,8 @@ namespace velk {
 namespace {
 
 using test_files::AppendFile;
+using test_files::Borrowed;
+using test_files::kAnsweringDiskWait;
 using test_files::LocalNoon;
 using test_files::TempDir;
 using test_files::WriteFile;
@@ -108,7 +110,8 @@ class WatcherTest : public ::testing::Test {
   FakeWindow window;
   FakeFiles files;
   // A clock that stands still: every pass takes all the lines it read.
-  DecodeWatcher watcher{files, [] { return std::chrono::steady_clock::time_point{}; }};
+  DecodeWatcher watcher{Borrowed(files), [] { return std::chrono::steady_clock::time_point{}; },
+                        kAnsweringDiskWait};
 
  private:
   template <typename Change>
@@ -130,7 +133,7 @@ const WatchPass kNothing;
 
 TEST_F(WatcherTest, StartColoursTheLogGreenOnlyWhenArmed) {
   for (const bool armed : {true, false}) {
-    DecodeWatcher started(files);
+    DecodeWatcher started(Borrowed(files), {}, kAnsweringDiskWait);
     const WatchStart start = started.Start(dir.Path().string(), armed);
     EXPECT_EQ(start.logFileColour, armed ? std::optional<Colour>(kBrightGreen) : std::nullopt);
     EXPECT_EQ(started.DecodePath(), DecodePath());
@@ -247,7 +250,8 @@ TEST_F(WatcherTest, EveryLineEndEndsALine) {
     TempDir other;
     FakeWindow fresh;
     std::chrono::steady_clock::time_point now{};
-    DecodeWatcher watching(files, [&now] { return now; });
+    DecodeWatcher watching(
+        Borrowed(files), [&now] { return now; }, kAnsweringDiskWait);
     const auto passAndSettle = [&] {
       fresh.Show(watching.RunPass(false));
       now += kUnendedLineWait;
@@ -428,7 +432,7 @@ TEST_F(WatcherTest, ADecodePathThatIsNoRegularFileIsAFailure) {
   for (const std::string& setup : setups) {
     TempDir other;
     FakeWindow fresh;
-    DecodeWatcher watching(files);
+    DecodeWatcher watching(Borrowed(files), {}, kAnsweringDiskWait);
     const std::string path = other.File("ALL.TXT");
     if (setup == "directory") std::filesystem::create_directory(path);
 #ifndef _WIN32
