@@ -2,6 +2,7 @@
 #include "session/session.h"
 
 #include <exception>
+#include <thread>
 #include <utility>
 
 #include "common/path.h"
@@ -258,6 +259,9 @@ void Session::Apply(const WatchPass& pass) {
   for (const LogRecord& record : pass.records) {
     Guarded([this, &record] { logBook_.Append(settings_.Fi2, record); });
   }
+  // The log's writer may share this core: it writes them before the list
+  // is laid out rather than after.
+  if (!pass.records.empty()) std::this_thread::yield();
   if (!pass.displayLines.empty()) Guarded([this, &pass] { view_.AppendToList(pass.displayLines); });
 }
 

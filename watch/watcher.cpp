@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "common/path.h"
@@ -16,6 +17,23 @@ class FileStepFailed : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Whether `answer` came within `wait`. A disk that answers does so in tens
+// of microseconds: for the first kAnswerSpin the window's thread lets others
+// run rather than sleep, so the answer needs no wake-up of its own, which can
+// cost more than the call and move the thread to another core.
+template <typename Result>
+bool AnsweredWithin(const std::future<Result>& answer, std::chrono::milliseconds wait) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto spinEnd = start + kAnswerSpin;
+  while (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    if (std::chrono::steady_clock::now() >= spinEnd) {
+      return answer.wait_until(start + wait) == std::future_status::ready;
+    }
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -72,8 +90,12 @@ void DecodeWatcher::RunFrom(Step from, bool logArmed) {
   if (from == Step::kPoll && !Poll()) return;
   FollowedFile& file = Current();
   if (from <= Step::kRead) {
-    if (!file.HasWork(now_())) return;
-    if (file.NeedsRead() && !Read(file)) return;
+    if (readAhead_) {
+      TakeRead(*std::exchange(readAhead_, std::nullopt));
+    } else {
+      if (!file.HasWork(now_())) return;
+      if (file.NeedsRead() && !Read(file)) return;
+    }
   }
   if (from <= Step::kDate && file.DateDue()) {
     file.DateRead();
@@ -100,7 +122,7 @@ std::optional<DecodeWatcher::Step> DecodeWatcher::TakeAnswer() {
 bool DecodeWatcher::Call(std::function<Answer()> call, Step next) {
   std::future<Answer> answer = worker_.Start(std::move(call));
   if (!answer.valid()) return false;
-  if (answer.wait_for(callWait_) != std::future_status::ready) {
+  if (!AnsweredWithin(answer, callWait_)) {
     outstanding_ = std::move(answer);
     afterOutstanding_ = next;
     return false;
@@ -148,19 +170,45 @@ std::optional<platform::FileStatus> DecodeWatcher::Choose(FollowedFile& file, co
   return takeCopy ? copy : original;
 }
 
+// A poll of a file with nothing read and not yet taken also makes the read
+// that the status it finds leaves due, in the same call: a decoder's line
+// costs the worker one call, not two.
 bool DecodeWatcher::Poll() {
   const std::optional<Place> fallback =
       onFallback_ ? std::optional<Place>(fallback_) : std::nullopt;
+  std::optional<Ahead> ahead;
+  if (!inWorkingDirectory_.Busy()) ahead = Ahead{inWorkingDirectory_, false, std::nullopt};
   return Call(
-      [this, files = files_, working = working_, fallback]() -> Answer {
-        return [this, found = LookAll(*files, working, fallback)] { ActOnPoll(found); };
+      [this, files = files_, working = working_, fallback, ahead = std::move(ahead),
+       now = now_()]() mutable -> Answer {
+        Polled found = LookAll(*files, working, fallback);
+        if (ahead) ReadAheadOf(*files, working, found.working, *ahead, now);
+        return [this, found = std::move(found), ahead = std::move(ahead)]() mutable {
+          ActOnPoll(found, std::move(ahead));
+        };
       },
       Step::kRead);
 }
 
+// On the disk worker, on the copy.
+void DecodeWatcher::ReadAheadOf(DecodeFileAccess& files, const Place& working, const Seen& seen,
+                                Ahead& ahead, std::chrono::steady_clock::time_point now) {
+  const std::optional<platform::FileStatus> status = Choose(ahead.file, working, seen);
+  if (!status) return;
+  ahead.found = true;
+  ahead.file.Found(*status, now);
+  if (ahead.file.NeedsRead()) ahead.read = ReadWithDate(files, ahead.file, now);
+}
+
 // ALL.TXT in the working directory is followed whenever it is there; the
 // fallback path only after a recovery, and only while ALL.TXT is not there.
-void DecodeWatcher::ActOnPoll(const Polled& found) {
+void DecodeWatcher::ActOnPoll(const Polled& found, std::optional<Ahead> ahead) {
+  if (ahead && ahead->found) {
+    onFallback_ = false;
+    inWorkingDirectory_ = std::move(ahead->file);
+    readAhead_ = ahead->read;
+    return;
+  }
   std::optional<platform::FileStatus> status = Choose(inWorkingDirectory_, working_, found.working);
   if (status) {
     onFallback_ = false;
@@ -190,23 +238,32 @@ bool DecodeWatcher::Read(FollowedFile& file) {
   const bool atFallback = &file == &atFallback_;
   return Call(
       [this, files = files_, reading = file, now = now_(), atFallback]() mutable -> Answer {
-        const FollowedFile::ReadOutcome outcome = reading.Read(*files, now);
-        std::optional<std::optional<std::string>> date;
-        if (reading.DateDue()) {
-          reading.DateRead();
-          date = files->ModificationDate(reading.Path());
-        }
-        return [this, read = std::move(reading), outcome, atFallback, date]() mutable {
+        const ReadDone done = ReadWithDate(*files, reading, now);
+        return [this, read = std::move(reading), done, atFallback]() mutable {
           (atFallback ? atFallback_ : inWorkingDirectory_) = std::move(read);
-          Attempt([outcome] {
-            if (outcome == FollowedFile::ReadOutcome::kFailed) {
-              throw FileStepFailed("the decode file could not be read");
-            }
-          });
-          if (date) Attempt([this, &date] { TakeDate(*date); });
+          TakeRead(done);
         };
       },
       Step::kDate);
+}
+
+DecodeWatcher::ReadDone DecodeWatcher::ReadWithDate(DecodeFileAccess& files, FollowedFile& file,
+                                                    std::chrono::steady_clock::time_point now) {
+  ReadDone done{file.Read(files, now), std::nullopt};
+  if (file.DateDue()) {
+    file.DateRead();
+    done.date = files.ModificationDate(file.Path());
+  }
+  return done;
+}
+
+void DecodeWatcher::TakeRead(const ReadDone& done) {
+  Attempt([&done] {
+    if (done.outcome == FollowedFile::ReadOutcome::kFailed) {
+      throw FileStepFailed("the decode file could not be read");
+    }
+  });
+  if (done.date) Attempt([this, &done] { TakeDate(*done.date); });
 }
 
 void DecodeWatcher::TakeDate(const std::optional<std::string>& date) {

@@ -66,6 +66,10 @@ inline constexpr std::chrono::milliseconds kPassWorkBudget{2};
 // waiting for one that does not still serves the clock's ticks in time.
 inline constexpr std::chrono::milliseconds kDecodeCallWait{20};
 
+// How long the wait for a call's answer lets the window's thread's core go
+// to other threads (the disk worker's among them) before it sleeps.
+inline constexpr std::chrono::microseconds kAnswerSpin{150};
+
 using WatchClock = std::function<std::chrono::steady_clock::time_point()>;
 
 // What the start of Go changes on the window: the log box turns
@@ -180,6 +184,20 @@ class DecodeWatcher {
   enum class Step { kPoll, kRead, kDate, kLines };
   // Applies a call's answer on the window's side; a failed call throws.
   using Answer = std::function<void()>;
+  // What a read on the disk worker did: its outcome, and the file's date
+  // when that was due (nullopt inside when it could not be had).
+  struct ReadDone {
+    FollowedFile::ReadOutcome outcome = FollowedFile::ReadOutcome::kRead;
+    std::optional<std::optional<std::string>> date;
+  };
+  // The poll's read ahead: a copy of the file in the working directory with
+  // the poll's status applied (`found`) and, when that left a read due, the
+  // read made in the same call.
+  struct Ahead {
+    FollowedFile file;
+    bool found = false;
+    std::optional<ReadDone> read;
+  };
 
   Place PlaceOf(std::string path);
   static Seen Look(DecodeFileAccess& files, const Place& place);
@@ -201,8 +219,13 @@ class DecodeWatcher {
   // The pass from `from` on, up to its end or a call not answered.
   void RunFrom(Step from, bool logArmed);
   bool Poll();
-  void ActOnPoll(const Polled& found);
+  static void ReadAheadOf(DecodeFileAccess& files, const Place& working, const Seen& seen,
+                          Ahead& ahead, std::chrono::steady_clock::time_point now);
+  void ActOnPoll(const Polled& found, std::optional<Ahead> ahead);
   bool Read(FollowedFile& file);
+  static ReadDone ReadWithDate(DecodeFileAccess& files, FollowedFile& file,
+                               std::chrono::steady_clock::time_point now);
+  void TakeRead(const ReadDone& done);
   bool DateFromFile(FollowedFile& file);
   void TakeDate(const std::optional<std::string>& date);
   void TakeLines(FollowedFile& file, bool logArmed);
@@ -216,6 +239,8 @@ class DecodeWatcher {
   // A call that has not answered in time, and where its pass goes on.
   std::future<Answer> outstanding_;
   Step afterOutstanding_ = Step::kPoll;
+  // What the poll's read ahead did, taken at the pass's read step.
+  std::optional<ReadDone> readAhead_;
   FollowedFile inWorkingDirectory_;
   FollowedFile atFallback_{std::string(kFallbackDecodePath)};
   Place working_;
