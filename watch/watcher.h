@@ -30,7 +30,9 @@
 // call that has not answered by then is neither a failure nor a change: the
 // pass ends there, no other call is made while it is out, and the first pass
 // after it has answered takes its answer and goes on from there as if it had
-// come at once. A share that never answers holds that one thread.
+// come at once. A share that never answers holds that one thread. A poll
+// of a file with nothing read and not yet taken makes the read its status
+// leaves due in the same call, so a decoder's line costs the worker one.
 
 #include <chrono>
 #include <cstdint>
