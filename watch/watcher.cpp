@@ -177,7 +177,7 @@ bool DecodeWatcher::Poll() {
   const std::optional<Place> fallback =
       onFallback_ ? std::optional<Place>(fallback_) : std::nullopt;
   std::optional<Ahead> ahead;
-  if (!inWorkingDirectory_.Busy()) ahead = Ahead{inWorkingDirectory_, false, std::nullopt};
+  if (!inWorkingDirectory_.Busy()) ahead = Ahead{inWorkingDirectory_, std::nullopt};
   return Call(
       [this, files = files_, working = working_, fallback, ahead = std::move(ahead),
        now = now_()]() mutable -> Answer {
@@ -195,7 +195,6 @@ void DecodeWatcher::ReadAheadOf(DecodeFileAccess& files, const Place& working, c
                                 Ahead& ahead, std::chrono::steady_clock::time_point now) {
   const std::optional<platform::FileStatus> status = Choose(ahead.file, working, seen);
   if (!status) return;
-  ahead.found = true;
   ahead.file.Found(*status, now);
   if (ahead.file.NeedsRead()) ahead.read = ReadWithDate(files, ahead.file, now);
 }
@@ -203,7 +202,7 @@ void DecodeWatcher::ReadAheadOf(DecodeFileAccess& files, const Place& working, c
 // ALL.TXT in the working directory is followed whenever it is there; the
 // fallback path only after a recovery, and only while ALL.TXT is not there.
 void DecodeWatcher::ActOnPoll(const Polled& found, std::optional<Ahead> ahead) {
-  if (ahead && ahead->found) {
+  if (ahead && (found.working.original || found.working.copy)) {
     onFallback_ = false;
     inWorkingDirectory_ = std::move(ahead->file);
     readAhead_ = ahead->read;

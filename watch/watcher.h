@@ -193,11 +193,10 @@ class DecodeWatcher {
     std::optional<std::optional<std::string>> date;
   };
   // The poll's read ahead: a copy of the file in the working directory with
-  // the poll's status applied (`found`) and, when that left a read due, the
-  // read made in the same call.
+  // the poll's status applied, when it was found, and, when that left a read
+  // due, the read made in the same call.
   struct Ahead {
     FollowedFile file;
-    bool found = false;
     std::optional<ReadDone> read;
   };
 
