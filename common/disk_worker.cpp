@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/disk_worker.h"
 
-#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -9,8 +8,8 @@
 namespace velk {
 
 struct DiskWorker::State {
-  std::mutex mutex;
-  std::condition_variable changed;
+  Mutex mutex;
+  ConditionVariable changed;
   Task task;          // the next task, taken by the thread
   Task afterBusy;     // a task to start once the busy one has answered
   bool busy = false;  // a task was given and has not answered

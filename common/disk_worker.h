@@ -8,19 +8,75 @@
 // task is taken until it answers: a stalled disk holds this one thread and
 // never a new one.
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <functional>
-#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <variant>
+
+#include "common/sync.h"
 
 namespace velk {
 
 // How long the worker's owner waits for its thread to end when it goes.
 inline constexpr std::chrono::milliseconds kWorkerEndWait{50};
+
+// The answer to a task given to a DiskWorker, once it comes: its result, or
+// what it threw. Like std::future, over the lock the hand-offs use.
+template <typename Result>
+class DiskReply {
+ public:
+  // No task: not valid.
+  DiskReply() = default;
+
+  bool valid() const { return static_cast<bool>(state_); }
+
+  // Whether the answer has come; for a valid reply.
+  bool Ready() const { return state_->ready.load(std::memory_order_acquire); }
+
+  // Whether the answer has come by `deadline`; for a valid reply.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->answered.wait_until(lock, deadline, [this] { return Ready(); });
+  }
+
+  // The answer, once Ready(): the result, or what the task threw, rethrown.
+  // The reply is not valid afterwards.
+  Result get() {
+    const std::shared_ptr<State> state = std::move(state_);
+    if (state->error) std::rethrow_exception(state->error);
+    if constexpr (!std::is_void_v<Result>) return std::move(*state->value);
+  }
+
+ private:
+  friend class DiskWorker;
+  using Value = std::conditional_t<std::is_void_v<Result>, std::monostate, Result>;
+
+  struct State {
+    Mutex mutex;
+    ConditionVariable answered;
+    std::atomic<bool> ready{false};
+    std::optional<Value> value;
+    std::exception_ptr error;
+
+    void Give(std::optional<Value> given, std::exception_ptr thrown) {
+      const std::lock_guard lock(mutex);
+      value = std::move(given);
+      error = std::move(thrown);
+      ready.store(true, std::memory_order_release);
+      answered.notify_all();
+    }
+  };
+
+  explicit DiskReply(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+  std::shared_ptr<State> state_;
+};
 
 class DiskWorker {
  public:
@@ -33,19 +89,19 @@ class DiskWorker {
   DiskWorker& operator=(const DiskWorker&) = delete;
 
   // Starts `task` on the worker's thread, which is made at the first task.
-  // An invalid future when the worker is still busy with an earlier task or
+  // An invalid reply when the worker is still busy with an earlier task or
   // no thread can be had. The task must own everything it touches: it may
   // outlive its caller, and the worker.
   template <typename Result>
-  std::future<Result> Start(std::function<Result()> task) {
+  DiskReply<Result> Start(std::function<Result()> task) {
     return Give(std::move(task), Waiting::kRefused);
   }
 
   // Starts `task` as Start does; while the worker is busy, it is started
-  // once the worker has answered. One task may wait so; an invalid future
+  // once the worker has answered. One task may wait so; an invalid reply
   // when one already does or no thread can be had.
   template <typename Result>
-  std::future<Result> StartWhenFree(std::function<Result()> task) {
+  DiskReply<Result> StartWhenFree(std::function<Result()> task) {
     return Give(std::move(task), Waiting::kAllowed);
   }
 
@@ -57,10 +113,8 @@ class DiskWorker {
   std::optional<Result> Run(std::function<Result()> task, std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     if (!FreeBy(deadline)) return std::nullopt;
-    std::future<Result> result = Start(std::move(task));
-    if (!result.valid() || result.wait_until(deadline) != std::future_status::ready) {
-      return std::nullopt;
-    }
+    DiskReply<Result> result = Start(std::move(task));
+    if (!result.valid() || !result.WaitUntil(deadline)) return std::nullopt;
     try {
       return result.get();
     } catch (...) {
@@ -81,29 +135,27 @@ class DiskWorker {
 
   template <typename Result>
   static Answering Answer(const std::function<Result()>& task,
-                          const std::shared_ptr<std::promise<Result>>& answer) {
+                          const std::shared_ptr<typename DiskReply<Result>::State>& reply) {
+    using Value = typename DiskReply<Result>::Value;
     try {
       if constexpr (std::is_void_v<Result>) {
         task();
-        return [answer] { answer->set_value(); };
+        return [reply] { reply->Give(Value{}, nullptr); };
       } else {
-        return [answer, value = task()] { answer->set_value(value); };
+        return [reply, value = task()] { reply->Give(value, nullptr); };
       }
     } catch (...) {
-      return [answer, error = std::current_exception()] { answer->set_exception(error); };
+      return [reply, error = std::current_exception()] { reply->Give({}, error); };
     }
   }
 
   enum class Waiting { kRefused, kAllowed };
 
   template <typename Result>
-  std::future<Result> Give(std::function<Result()> task, Waiting waiting) {
-    auto answer = std::make_shared<std::promise<Result>>();
-    std::future<Result> result = answer->get_future();
-    if (!Post([task = std::move(task), answer] { return Answer(task, answer); }, waiting)) {
-      return {};
-    }
-    return result;
+  DiskReply<Result> Give(std::function<Result()> task, Waiting waiting) {
+    auto reply = std::make_shared<typename DiskReply<Result>::State>();
+    if (!Post([task = std::move(task), reply] { return Answer(task, reply); }, waiting)) return {};
+    return DiskReply<Result>(std::move(reply));
   }
 
   bool Post(Task task, Waiting waiting);

@@ -4,13 +4,13 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "common/disk_worker.h"
+#include "common/sync.h"
 #include "common/utf16.h"
 
 namespace velk::platform {
@@ -34,8 +34,8 @@ struct FolderChanges::Shared {
 
   void* wake;  // an event: the thread looks at what it is asked again
 
-  std::mutex mutex;
-  std::condition_variable ended;
+  Mutex mutex;
+  ConditionVariable ended;
   // Guarded by mutex.
   std::vector<std::string> folders;
   bool foldersChanged = false;

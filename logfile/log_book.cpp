@@ -2,7 +2,6 @@
 #include "logfile/log_book.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -13,13 +12,14 @@
 
 #include "common/path.h"
 #include "common/platform.h"
+#include "common/sync.h"
 
 namespace velk {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Lock = std::unique_lock<std::mutex>;
+using Lock = std::unique_lock<Mutex>;
 
 // How long the close waits for the rescue file to take what the log has not:
 // a save tries two places, kRescueWait each.
@@ -95,8 +95,8 @@ struct LogBookState {
   LogBookState(AppendFunction appendTo, std::size_t kept, RescueFile file)
       : append(std::move(appendTo)), maxKept(kept), rescue(std::move(file)) {}
 
-  std::mutex mutex;
-  std::condition_variable changed;  // anything below changed
+  Mutex mutex;
+  ConditionVariable changed;  // anything below changed
 
   const AppendFunction append;
   const std::size_t maxKept;

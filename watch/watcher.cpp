@@ -23,13 +23,11 @@ class FileStepFailed : public std::runtime_error {
 // run rather than sleep, so the answer needs no wake-up of its own, which can
 // cost more than the call and move the thread to another core.
 template <typename Result>
-bool AnsweredWithin(const std::future<Result>& answer, std::chrono::milliseconds wait) {
+bool AnsweredWithin(const DiskReply<Result>& answer, std::chrono::milliseconds wait) {
   const auto start = std::chrono::steady_clock::now();
   const auto spinEnd = start + kAnswerSpin;
-  while (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    if (std::chrono::steady_clock::now() >= spinEnd) {
-      return answer.wait_until(start + wait) == std::future_status::ready;
-    }
+  while (!answer.Ready()) {
+    if (std::chrono::steady_clock::now() >= spinEnd) return answer.WaitUntil(start + wait);
     std::this_thread::yield();
   }
   return true;
@@ -109,10 +107,8 @@ void DecodeWatcher::RunFrom(Step from, bool logArmed) {
 // recovery as it would have there.
 std::optional<DecodeWatcher::Step> DecodeWatcher::TakeAnswer() {
   if (!outstanding_.valid()) return Step::kPoll;
-  if (outstanding_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    return std::nullopt;
-  }
-  std::future<Answer> answer = std::move(outstanding_);
+  if (!outstanding_.Ready()) return std::nullopt;
+  DiskReply<Answer> answer = std::move(outstanding_);
   Attempt([&answer] { answer.get()(); });
   return afterOutstanding_;
 }
@@ -120,7 +116,7 @@ std::optional<DecodeWatcher::Step> DecodeWatcher::TakeAnswer() {
 // A call the worker cannot take (no thread to be had) is no answer either:
 // the next pass makes it again.
 bool DecodeWatcher::Call(std::function<Answer()> call, Step next) {
-  std::future<Answer> answer = worker_.Start(std::move(call));
+  DiskReply<Answer> answer = worker_.Start(std::move(call));
   if (!answer.valid()) return false;
   if (!AnsweredWithin(answer, callWait_)) {
     outstanding_ = std::move(answer);

@@ -37,7 +37,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -238,7 +237,7 @@ class DecodeWatcher {
   // Makes the calls to the decode file, one at a time.
   DiskWorker worker_;
   // A call that has not answered in time, and where its pass goes on.
-  std::future<Answer> outstanding_;
+  DiskReply<Answer> outstanding_;
   Step afterOutstanding_ = Step::kPoll;
   // What the poll's read ahead did, taken at the pass's read step.
   std::optional<ReadDone> readAhead_;
