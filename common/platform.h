@@ -127,6 +127,15 @@ class ReadOnlyFile {
   // told.
   virtual std::optional<FileIdentity> Identity() = 0;
 
+  // The identity's index alone, or nullopt when it cannot be told. On Windows
+  // a fraction of the whole identity's cost: the volume's serial number takes
+  // the system (under Wine its mount manager) a long round trip.
+  virtual std::optional<std::uint64_t> Index() {
+    const std::optional<FileIdentity> identity = Identity();
+    if (!identity) return std::nullopt;
+    return identity->index;
+  }
+
   // Reads up to `count` bytes at `offset`; the number read (fewer at the end
   // of the file), or nullopt on a read error.
   virtual std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,

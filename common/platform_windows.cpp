@@ -2,6 +2,7 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <winternl.h>
 
 #include <array>
 #include <limits>
@@ -148,6 +149,9 @@ std::uint64_t Combined(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
+// FILE_INTERNAL_INFORMATION's class, which the user-mode headers leave out.
+constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return FileIdentity{info.dwVolumeSerialNumber, Combined(info.nFileIndexHigh, info.nFileIndexLow)};
 }
@@ -169,6 +173,20 @@ class WindowsReadOnlyFile final : public ReadOnlyFile {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle_, &info)) return std::nullopt;
     return IdentityOf(info);
+  }
+
+  // The file's internal index, the one GetFileInformationByHandle tells,
+  // without the volume query that comes with it there.
+  std::optional<std::uint64_t> Index() override {
+    struct {
+      LARGE_INTEGER number;
+    } internal{};
+    IO_STATUS_BLOCK status{};
+    if (!NT_SUCCESS(NtQueryInformationFile(handle_, &status, &internal, sizeof internal,
+                                           kFileInternalInformation))) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(internal.number.QuadPart);
   }
 
   std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,

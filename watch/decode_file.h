@@ -51,8 +51,10 @@ inline constexpr std::chrono::milliseconds kIdentityRecheck{1000};
 
 // The real file system. A status is asked by the file's name; where the
 // system tells the identity only through an open handle (Windows), the file
-// is opened for it only when its size or date changed, after
-// ChangeNotified(), or once kIdentityRecheck has passed since the last time.
+// is opened for it only when its size or date changed or after
+// ChangeNotified(), and its volume asked only once kIdentityRecheck has
+// passed since the last time: a file opened meanwhile at the same path is on
+// that volume, and told apart by its index.
 class DiskDecodeFiles final : public DecodeFileAccess {
  public:
   // `now` tells when an identity was taken; the steady clock when empty.
@@ -73,12 +75,15 @@ class DiskDecodeFiles final : public DecodeFileAccess {
     std::uint64_t size = 0;
     std::time_t modified = 0;
     platform::FileIdentity identity;
-    std::chrono::steady_clock::time_point taken;
+    std::chrono::steady_clock::time_point volumeTaken;  // when the volume was asked
+    bool indexDue = false;  // a change was notified since the index was taken
   };
+
+  static std::optional<std::uint64_t> IndexOf(const std::string& path);
 
   FileClock now_;
   std::atomic<bool> changeNotified_{false};
-  // The identity taken last through a handle, by path; only paths found.
+  // The identity taken last through handles, by path; only paths found.
   std::map<std::string, Known, std::less<>> known_;
   std::optional<std::string> localAppData_;
   std::optional<std::string> systemDrive_;
