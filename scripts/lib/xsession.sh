@@ -70,6 +70,21 @@ xsession_start() {
   export QT_QPA_PLATFORM=xcb
 }
 
+# The first window that `xdotool search ARGS...` finds within SECONDS.
+# xdotool's own --sync gives up at the first X error, which a window that
+# goes while it looks raises (Wine makes and drops helper windows while a
+# program starts): such a search is made again.
+window_within() {
+  local seconds=$1 found
+  shift
+  local deadline=$((SECONDS + seconds))
+  until found=$(xdotool search "$@" 2>/dev/null | head -n 1) && [ -n "$found" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+  echo "$found"
+}
+
 # Under an emulator of the same process (qemu-user), the program keeps the
 # process's id, and its window names that id.
 velk_run() { "${VELK_EMULATOR_WORDS[@]}" "$@"; }
@@ -78,8 +93,7 @@ velk_start() {
   (cd "$1" && exec "${VELK_EMULATOR_WORDS[@]}" "$VELK_BIN" >/dev/null 2>&1) &
   VELK_PID=$!
   VELK_STATUS=
-  if ! VELK_WINDOW=$(timeout 20 xdotool search --sync --onlyvisible --pid "$VELK_PID" \
-    --name "VELK Logger"); then
+  if ! VELK_WINDOW=$(window_within 20 --onlyvisible --pid "$VELK_PID" --name "VELK Logger"); then
     echo "VELK_LOG showed no window within 20 s" >&2
     return 1
   fi

@@ -50,7 +50,7 @@ decodes="$work/decoder/ALL.TXT"
 (cd "$work/decoder" && exec wine "$exe" >"$work/stdout" 2>"$work/stderr") &
 VELK_PID=$!
 # The first start in a new Wine prefix sets the prefix up first.
-VELK_WINDOW=$(timeout 180 xdotool search --sync --name "^VELK Logger  TANDO\$" | head -n 1) ||
+VELK_WINDOW=$(window_within 180 --name "^VELK Logger  TANDO\$") ||
   fail "no window titled \"VELK Logger  TANDO\""
 sleep 1
 # The X ping tool belongs to the Linux build: a moment for each click instead.
