@@ -42,6 +42,7 @@ XVFB_PID=
 XVFB_FD=
 XSESSION_RUNTIME=
 XSESSION_STOP_ON_EXIT=
+XSESSION_FOUND=
 
 # Xvfb takes the first free display and writes its number to our pipe once
 # it accepts connections.
@@ -74,15 +75,11 @@ xsession_start() {
 # xdotool's own --sync gives up at the first X error, which a window that
 # goes while it looks raises (Wine makes and drops helper windows while a
 # program starts): such a search is made again.
+window_found() { XSESSION_FOUND=$(xdotool search "$@" 2>/dev/null | head -n 1) && [ -n "$XSESSION_FOUND" ]; }
 window_within() {
-  local seconds=$1 found
+  local seconds=$1
   shift
-  local deadline=$((SECONDS + seconds))
-  until found=$(xdotool search "$@" 2>/dev/null | head -n 1) && [ -n "$found" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-  echo "$found"
+  wait_for "$seconds" "a window (xdotool search $*)" window_found "$@" && echo "$XSESSION_FOUND"
 }
 
 # Under an emulator of the same process (qemu-user), the program keeps the
